@@ -1,0 +1,40 @@
+# WaveHarvester: the two commands of the README (make run, make test) and make bench.
+# Each installs the Debian packages it lacks first, so a fresh Debian 12 machine needs nothing else.
+
+PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+            clang libclang-rt-14-dev libasound2-dev alsa-utils sox xvfb xauth
+JOBS     := $(shell nproc 2>/dev/null || echo 2)
+SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps build run test bench clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	    echo "Installing:" $$missing; \
+	    $(SUDO) apt-get update -qq && \
+	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWH_BUILD_TESTS=OFF
+	cmake --build build/release -j $(JOBS)
+
+run: build
+	@./tools/run.sh build/release
+
+test: deps
+	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DWH_SANITIZE=ON
+	cmake --build build/test -j $(JOBS)
+	cd build/test && ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DWH_BUILD_TESTS=OFF -DWH_BUILD_BENCH=ON
+	cmake --build build/bench -j $(JOBS)
+	./tools/bench.sh build/bench
+
+clean:
+	rm -rf build

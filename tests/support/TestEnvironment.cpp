@@ -1,0 +1,91 @@
+#include "TestEnvironment.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kVariables[] = {"WAVEHARVESTER_REGISTRY", "WAVEHARVESTER_RUNTIME_DIR",
+                                  "WAVEHARVESTER_OBJECT_SCOPE", "WAVEHARVESTER_MESSAGE_LOG"};
+
+} // namespace
+
+TestEnvironment::TestEnvironment()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "wh-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    m_folder = pattern;
+    for (const char* name : kVariables) {
+        const char* old = std::getenv(name);
+        m_savedEnvironment.emplace_back(name, old != nullptr ? std::string("=") + old : "");
+    }
+    ::setenv("WAVEHARVESTER_REGISTRY", RegistryPath().c_str(), 1);
+    ::setenv("WAVEHARVESTER_RUNTIME_DIR", Path("runtime").c_str(), 1);
+    std::string scope = "test" + std::to_string(::getpid()) + "-" + m_folder.substr(m_folder.size() - 6);
+    ::setenv("WAVEHARVESTER_OBJECT_SCOPE", scope.c_str(), 1);
+    ::setenv("WAVEHARVESTER_MESSAGE_LOG", MessageLogPath().c_str(), 1);
+}
+
+TestEnvironment::~TestEnvironment()
+{
+    for (const auto& [name, value] : m_savedEnvironment) {
+        if (value.empty())
+            ::unsetenv(name.c_str());
+        else
+            ::setenv(name.c_str(), value.c_str() + 1, 1);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(m_folder, ignored);
+}
+
+std::vector<std::string> TestEnvironment::Messages() const
+{
+    std::vector<std::string> messages;
+    std::istringstream lines(ReadWholeFile(MessageLogPath()));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::string text;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == 'n') {
+                text += '\n';
+                ++i;
+            } else {
+                text += line[i];
+            }
+        }
+        messages.push_back(text);
+    }
+    return messages;
+}
+
+void TestEnvironment::ClearMessages() const
+{
+    std::error_code ignored;
+    std::filesystem::remove(MessageLogPath(), ignored);
+}
+
+std::string ReadWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+void WriteWholeFile(const std::string& path, const std::string& contents)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0;
+}
