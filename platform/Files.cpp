@@ -1,0 +1,235 @@
+#include "Files.h"
+
+#include "HandleTable.h"
+#include "LastError.h"
+#include "UserPaths.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Delete-on-close files are recorded by a marker named after their device and inode in the
+// runtime folder, holding the file's absolute path; the open handle keeps a lock on the file.
+// A file with a marker and no lock holder was left by a process that died.
+std::string MarkerPath(dev_t device, ino_t inode)
+{
+    std::string folder = RuntimeDirectory() + "/delete-on-close";
+    ::mkdir(folder.c_str(), 0700);
+    return folder + "/" + std::to_string(device) + "-" + std::to_string(inode);
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (!path.empty() && path[0] == '/')
+        return path;
+    char cwd[4096];
+    if (::getcwd(cwd, sizeof cwd) == nullptr)
+        return path;
+    return std::string(cwd) + "/" + path;
+}
+
+std::string ReadSmallFile(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return "";
+    char buffer[4096];
+    ssize_t length = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : "";
+}
+
+bool WriteSmallFile(const std::string& path, const std::string& contents)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    bool ok = ::write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
+    ::close(fd);
+    return ok;
+}
+
+// Removes a delete-on-close file left behind by a dead process; true when it did.
+bool RemoveStaleDeleteOnCloseFile(const std::string& path)
+{
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    std::string marker = MarkerPath(info.st_dev, info.st_ino);
+    if (ReadSmallFile(marker) != AbsolutePath(path))
+        return false;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool stale = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (stale) {
+        ::unlink(path.c_str());
+        ::unlink(marker.c_str());
+    }
+    ::close(fd);
+    return stale;
+}
+
+bool FolderExists(const std::string& path)
+{
+    std::string::size_type slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return true;
+    std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+    struct stat info;
+    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+class FileHandleObject : public KernelObject {
+public:
+    FileHandleObject(int fd, std::string path, bool deleteOnClose, std::string marker)
+        : m_fd(fd), m_path(std::move(path)), m_deleteOnClose(deleteOnClose),
+          m_marker(std::move(marker))
+    {
+    }
+
+    ~FileHandleObject() override
+    {
+        if (m_deleteOnClose) {
+            // Only the file this handle created goes, not one that replaced it meanwhile.
+            struct stat mine, named;
+            if (::fstat(m_fd, &mine) == 0 && ::stat(m_path.c_str(), &named) == 0 &&
+                mine.st_dev == named.st_dev && mine.st_ino == named.st_ino)
+                ::unlink(m_path.c_str());
+            if (!m_marker.empty())
+                ::unlink(m_marker.c_str());
+        }
+        ::close(m_fd);
+    }
+
+    int Descriptor() const { return m_fd; }
+
+private:
+    int m_fd;
+    std::string m_path;
+    bool m_deleteOnClose;
+    std::string m_marker;
+};
+
+} // namespace
+
+bool LockForSharing(int fd, DWORD shareMode)
+{
+    int operation = (shareMode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    return ::flock(fd, operation) == 0;
+}
+
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPVOID,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE)
+{
+    if (fileName == nullptr || *fileName == '\0') {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    int flags = O_CLOEXEC;
+    if ((desiredAccess & GENERIC_READ) && (desiredAccess & GENERIC_WRITE))
+        flags |= O_RDWR;
+    else if (desiredAccess & GENERIC_WRITE)
+        flags |= O_WRONLY;
+    else
+        flags |= O_RDONLY;
+    switch (creationDisposition) {
+    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    }
+    bool deleteOnClose = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+
+    int fd = ::open(fileName, flags, 0600);
+    int error = errno;
+    if (fd < 0 && error == EEXIST && creationDisposition == CREATE_NEW &&
+        RemoveStaleDeleteOnCloseFile(fileName)) {
+        fd = ::open(fileName, flags, 0600);
+        error = errno;
+    }
+    if (fd < 0) {
+        if (error == ENOENT && !FolderExists(fileName))
+            SetLastError(ERROR_PATH_NOT_FOUND);
+        else
+            SetLastError(Win32ErrorFromErrno(error));
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!LockForSharing(fd, shareMode)) {
+        ::close(fd);
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string marker;
+    if (deleteOnClose) {
+        marker = MarkerPath(info.st_dev, info.st_ino);
+        if (!WriteSmallFile(marker, AbsolutePath(fileName)))
+            marker.clear(); // without a marker the file is still deleted on a regular close
+    }
+    return RegisterHandle(std::make_shared<FileHandleObject>(fd, fileName, deleteOnClose, marker));
+}
+
+int HandleFileDescriptor(HANDLE file)
+{
+    std::shared_ptr<FileHandleObject> object = LookupHandleAs<FileHandleObject>(file);
+    return object ? object->Descriptor() : -1;
+}
+
+DWORD GetCurrentDirectoryA(DWORD bufferLength, LPSTR buffer)
+{
+    char cwd[4096];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) {
+        SetLastErrorFromErrno();
+        return 0;
+    }
+    DWORD length = static_cast<DWORD>(std::strlen(cwd));
+    if (buffer == nullptr || bufferLength <= length)
+        return length + 1;
+    std::memcpy(buffer, cwd, length + 1);
+    return length;
+}
+
+BOOL SetCurrentDirectoryA(LPCSTR pathName)
+{
+    if (pathName == nullptr || ::chdir(pathName) != 0) {
+        if (pathName == nullptr)
+            SetLastError(ERROR_INVALID_PARAMETER);
+        else if (errno == ENOENT)
+            SetLastError(ERROR_PATH_NOT_FOUND);
+        else if (errno == ENOTDIR)
+            SetLastError(ERROR_DIRECTORY);
+        else
+            SetLastErrorFromErrno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
+{
+    const char* value = name != nullptr ? std::getenv(name) : nullptr;
+    if (value == nullptr) {
+        SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return 0;
+    }
+    DWORD length = static_cast<DWORD>(std::strlen(value));
+    if (buffer == nullptr || size <= length)
+        return length + 1;
+    std::memcpy(buffer, value, length + 1);
+    return length;
+}

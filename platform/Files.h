@@ -1,0 +1,43 @@
+// Files, folders and the environment as the program's logic uses them: CreateFileA with the
+// creation modes, sharing and FILE_FLAG_DELETE_ON_CLOSE, the current directory and environment
+// variables. Paths use "/".
+#pragma once
+
+#include "Win32Types.h"
+
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_SHARE_READ = 0x00000001;
+constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080;
+constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x00000100;
+constexpr DWORD FILE_FLAG_DELETE_ON_CLOSE = 0x04000000;
+constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
+
+// Sharing: a file opened with share mode 0 is held exclusively (no other CreateFileA or file
+// object can open it: ERROR_SHARING_VIOLATION); any other share mode admits other sharers.
+// A delete-on-close file disappears when its handle is closed; one left behind by a process
+// that was killed is recognised as stale and replaced when a later CREATE_NEW meets its name.
+// The security attributes are accepted and ignored (files are the user's own).
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   LPVOID securityAttributes, DWORD creationDisposition, DWORD flagsAndAttributes,
+                   HANDLE templateFile);
+
+// The descriptor behind a file handle (still owned by the handle), or -1.
+int HandleFileDescriptor(HANDLE file);
+
+// Takes the sharing lock that a share mode asks for on an open descriptor; false (errno
+// EWOULDBLOCK) when another holder's sharing forbids it.
+bool LockForSharing(int fd, DWORD shareMode);
+
+DWORD GetCurrentDirectoryA(DWORD bufferLength, LPSTR buffer);
+BOOL SetCurrentDirectoryA(LPCSTR pathName);
+
+// Returns the length without the terminating zero; when the buffer is too small, the size
+// needed including it; 0 with ERROR_ENVVAR_NOT_FOUND when the variable is missing.
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
