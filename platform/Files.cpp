@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -87,24 +89,55 @@ bool FolderExists(const std::string& path)
     return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Removes a delete-on-close file: only the file the handle created, not one that replaced it.
+void RemoveDeleteOnCloseFile(int fd, const std::string& path, const std::string& marker)
+{
+    struct stat mine, named;
+    if (::fstat(fd, &mine) == 0 && ::stat(path.c_str(), &named) == 0 &&
+        mine.st_dev == named.st_dev && mine.st_ino == named.st_ino)
+        ::unlink(path.c_str());
+    if (!marker.empty())
+        ::unlink(marker.c_str());
+}
+
+class FileHandleObject;
+
+// Delete-on-close files still open, so that they also go when the process exits without
+// closing them (a process that is killed leaves them to the stale-file check).
+struct OpenDeleteOnCloseFiles {
+    std::mutex mutex;
+    std::set<FileHandleObject*> files;
+};
+
+OpenDeleteOnCloseFiles& DeleteOnCloseFiles()
+{
+    static auto* files = new OpenDeleteOnCloseFiles;
+    return *files;
+}
+
 class FileHandleObject : public KernelObject {
 public:
-    FileHandleObject(int fd, std::string path, bool deleteOnClose, std::string marker)
-        : m_fd(fd), m_path(std::move(path)), m_deleteOnClose(deleteOnClose),
-          m_marker(std::move(marker))
+    FileHandleObject(int fd, std::string absolutePath, bool deleteOnClose, std::string marker)
+        : m_fd(fd), m_path(std::move(absolutePath)), m_deleteOnClose(deleteOnClose),
+          m_marker(std::move(marker)), m_creator(::getpid())
     {
+        if (m_deleteOnClose) {
+            static const bool registered = std::atexit(RemoveAtExit) == 0;
+            (void)registered;
+            std::lock_guard lock(DeleteOnCloseFiles().mutex);
+            DeleteOnCloseFiles().files.insert(this);
+        }
     }
 
     ~FileHandleObject() override
     {
         if (m_deleteOnClose) {
-            // Only the file this handle created goes, not one that replaced it meanwhile.
-            struct stat mine, named;
-            if (::fstat(m_fd, &mine) == 0 && ::stat(m_path.c_str(), &named) == 0 &&
-                mine.st_dev == named.st_dev && mine.st_ino == named.st_ino)
-                ::unlink(m_path.c_str());
-            if (!m_marker.empty())
-                ::unlink(m_marker.c_str());
+            {
+                std::lock_guard lock(DeleteOnCloseFiles().mutex);
+                DeleteOnCloseFiles().files.erase(this);
+            }
+            if (::getpid() == m_creator)
+                RemoveDeleteOnCloseFile(m_fd, m_path, m_marker);
         }
         ::close(m_fd);
     }
@@ -112,10 +145,21 @@ public:
     int Descriptor() const { return m_fd; }
 
 private:
+    static void RemoveAtExit()
+    {
+        std::lock_guard lock(DeleteOnCloseFiles().mutex);
+        for (FileHandleObject* file : DeleteOnCloseFiles().files) {
+            // A forked child that exits must not take its parent's files with it.
+            if (::getpid() == file->m_creator)
+                RemoveDeleteOnCloseFile(file->m_fd, file->m_path, file->m_marker);
+        }
+    }
+
     int m_fd;
     std::string m_path;
     bool m_deleteOnClose;
     std::string m_marker;
+    pid_t m_creator;
 };
 
 } // namespace
@@ -181,7 +225,8 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPVOID
         if (!WriteSmallFile(marker, AbsolutePath(fileName)))
             marker.clear(); // without a marker the file is still deleted on a regular close
     }
-    return RegisterHandle(std::make_shared<FileHandleObject>(fd, fileName, deleteOnClose, marker));
+    return RegisterHandle(
+        std::make_shared<FileHandleObject>(fd, AbsolutePath(fileName), deleteOnClose, marker));
 }
 
 int HandleFileDescriptor(HANDLE file)
