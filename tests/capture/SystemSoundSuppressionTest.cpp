@@ -3,6 +3,9 @@
 #include "TestEnvironment.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -172,4 +175,42 @@ TEST(SystemSoundSuppression, EventFailuresSkipOnlyThatEvent)
     EXPECT_EQ(CurrentSound("Explorer\\EmptyRecycleBin\\.Current"), "");
     SuppressSystemSounds(false, state);
     EXPECT_EQ(CurrentSound("Explorer\\EmptyRecycleBin\\.Current"), "/usr/share/sounds/recycle.wav");
+}
+
+TEST(SystemSoundSuppression, ReadOnlySchemeReportsEachEventAndKeepsGoing)
+{
+    TestEnvironment environment;
+    ::chmod(environment.Folder().c_str(), 0755);
+    const std::string folder = environment.Path("readonly");
+    ::mkdir(folder.c_str(), 0755);
+    const std::string registry = folder + "/registry.reg";
+    WriteWholeFile(registry, kScheme);
+    ::chmod(registry.c_str(), 0444);
+    ::setenv("WAVEHARVESTER_REGISTRY", registry.c_str(), 1);
+    WriteWholeFile(environment.MessageLogPath(), "");
+    ::chmod(environment.MessageLogPath().c_str(), 0666);
+
+    pid_t child = ::fork();
+    if (child == 0) {
+        // As root, permissions do not bind: become an ordinary user first.
+        if (::getuid() == 0 && ::setuid(65534) != 0)
+            ::_exit(10);
+        SystemSoundsState state;
+        SuppressSystemSounds(true, state);
+        // Every readable sound was recorded even though emptying it failed.
+        ::_exit(state.soundsSuppressed && state.suppressedSounds.size() == 6 ? 0 : 11);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string prefix = "RegSetValueEx HKEY_CURRENT_USER\\AppEvents\\Schemes\\Apps\\";
+    EXPECT_EQ(environment.Messages(),
+              (std::vector<std::string>{
+                  "Invalid registry value format (key \".Default\\BadType\\.Current\").",
+                  Unexpected(5, prefix + ".Default\\MenuPopup\\.Current", "Access is denied."),
+                  Unexpected(5, prefix + ".Default\\SystemAsterisk\\.Current", "Access is denied."),
+                  Unexpected(5, prefix + "Explorer\\EmptyRecycleBin\\.Current", "Access is denied."),
+              }));
+    EXPECT_EQ(ReadWholeFile(registry), kScheme);
 }
