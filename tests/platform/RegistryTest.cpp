@@ -288,34 +288,49 @@ TEST(Registry, UnparseableFileIsNeverOverwritten)
     EXPECT_EQ(ReadWholeFile(environment.RegistryPath()), broken);
 }
 
-TEST(Registry, UnwritableFolderDeniesWritesButAllowsReads)
+TEST(Registry, UnwritableFolderOrFileDeniesWritesButAllowsReads)
 {
-    TestEnvironment environment;
-    ::chmod(environment.Folder().c_str(), 0755);
-    std::string folder = environment.Path("locked");
-    ::mkdir(folder.c_str(), 0755);
-    std::string file = folder + "/registry.reg";
-    WriteWholeFile(file, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\"x\"=\"1\"\n");
-    ::chmod(file.c_str(), 0444);
-    ::setenv("WAVEHARVESTER_REGISTRY", file.c_str(), 1);
-    int status = InChild([] {
-        // As root, permissions do not bind: become an ordinary user first.
-        if (::getuid() == 0 && ::setuid(65534) != 0)
-            return 10;
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_ALL_ACCESS, &key) != 0)
-            return 11;
-        if (GetString(key, "x") != "1")
-            return 12;
-        if (SetString(key, "y", "2") != static_cast<LONG>(ERROR_ACCESS_DENIED))
-            return 13;
-        HKEY created = nullptr;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, kProgramKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &created, nullptr) != static_cast<LONG>(ERROR_ACCESS_DENIED))
-            return 14;
-        return 0;
-    });
-    EXPECT_EQ(status, 0);
-    if (::getuid() != 0)
+    struct Case {
+        const char* name;
+        mode_t folderMode;
+        mode_t fileMode;
+    };
+    const Case cases[] = {
+        {"read-only file in a writable folder", 0777, 0444},
+        {"writable file in a read-only folder", 0755, 0666},
+    };
+    for (const Case& c : cases) {
+        TestEnvironment environment;
+        ::chmod(environment.Folder().c_str(), 0755);
+        std::string folder = environment.Path("config");
+        ::mkdir(folder.c_str(), 0700);
+        std::string file = folder + "/registry.reg";
+        const std::string text = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\"x\"=\"1\"\n";
+        WriteWholeFile(file, text);
+        ::chmod(file.c_str(), c.fileMode);
+        ::chmod(folder.c_str(), c.folderMode);
+        ::setenv("WAVEHARVESTER_REGISTRY", file.c_str(), 1);
+        int status = InChild([] {
+            // As root, permissions do not bind: become an ordinary user first.
+            if (::getuid() == 0 && ::setuid(65534) != 0)
+                return 10;
+            HKEY key = nullptr;
+            if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_ALL_ACCESS, &key) != 0)
+                return 11;
+            if (GetString(key, "x") != "1")
+                return 12;
+            if (SetString(key, "y", "2") != static_cast<LONG>(ERROR_ACCESS_DENIED))
+                return 13;
+            HKEY created = nullptr;
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, kProgramKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &created, nullptr) != static_cast<LONG>(ERROR_ACCESS_DENIED))
+                return 14;
+            if (RegDeleteValueA(key, "x") != static_cast<LONG>(ERROR_ACCESS_DENIED))
+                return 15;
+            return 0;
+        });
+        EXPECT_EQ(status, 0) << c.name;
+        EXPECT_EQ(ReadWholeFile(file), text) << c.name;
         ::chmod(folder.c_str(), 0755);
+    }
 }
