@@ -62,6 +62,15 @@ LONG AppendSubKey(std::vector<std::string>& path, LPCSTR subKey)
     return ERROR_SUCCESS;
 }
 
+// The path of a subkey below a handle's key, and the handle's own key and access.
+LONG ResolveSubKey(HKEY key, LPCSTR subKey, ResolvedKey& parent, std::vector<std::string>& path)
+{
+    if (LONG error = Resolve(key, parent))
+        return error;
+    path = parent.path;
+    return AppendSubKey(path, subKey);
+}
+
 // Runs a look at the node a handle names, with the access it needs.
 LONG ReadKey(HKEY key, REGSAM needed, const std::function<LONG(RegistryNode&)>& look)
 {
@@ -102,10 +111,8 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM desired, HKEY* result)
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     ResolvedKey resolved;
-    if (LONG error = Resolve(key, resolved))
-        return error;
-    std::vector<std::string> path = resolved.path;
-    if (LONG error = AppendSubKey(path, subKey))
+    std::vector<std::string> path;
+    if (LONG error = ResolveSubKey(key, subKey, resolved, path))
         return error;
     LONG error = RegistryStore::Current().Read([&](RegistryTree& tree) -> LONG {
         return tree.Find(path) != nullptr ? static_cast<LONG>(ERROR_SUCCESS)
@@ -129,10 +136,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM desire
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     ResolvedKey resolved;
-    if (LONG error = Resolve(key, resolved))
-        return error;
-    std::vector<std::string> path = resolved.path;
-    if (LONG error = AppendSubKey(path, subKey))
+    std::vector<std::string> path;
+    if (LONG error = ResolveSubKey(key, subKey, resolved, path))
         return error;
 
     // An existing key is opened without writing anything.
@@ -222,13 +227,11 @@ LONG RegDeleteValueA(HKEY key, LPCSTR valueName)
 
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey)
 {
-    ResolvedKey resolved;
-    if (LONG error = Resolve(key, resolved))
-        return error;
-    std::vector<std::string> path = resolved.path;
     if (subKey == nullptr || *subKey == '\0')
         return ERROR_BAD_PATHNAME;
-    if (LONG error = AppendSubKey(path, subKey))
+    ResolvedKey resolved;
+    std::vector<std::string> path;
+    if (LONG error = ResolveSubKey(key, subKey, resolved, path))
         return error;
     return RegistryStore::Current().Change([&](RegistryTree& tree) -> LONG {
         RegistryNode* node = tree.Find(path);
