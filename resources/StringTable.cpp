@@ -85,8 +85,6 @@ constexpr StringEntry kStrings[] = {
     {AFX_IDP_FAILED_DISK_FULL, "Destination disk drive is full."},
     {AFX_IDP_FAILED_ACCESS_READ, "Unable to read from %1, it is opened by someone else."},
     {AFX_IDP_FAILED_ACCESS_WRITE, "Unable to write to %1, it is read-only or opened by someone else."},
-    {AFX_IDP_FAILED_IO_ERROR_READ, "An unexpected error occurred while reading %1."},
-    {AFX_IDP_FAILED_IO_ERROR_WRITE, "An unexpected error occurred while writing %1."},
 };
 
 std::string FormatArguments(const char* format, va_list arguments)

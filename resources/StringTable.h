@@ -61,8 +61,6 @@ constexpr UINT AFX_IDP_FAILED_INVALID_PATH = 0xF121;
 constexpr UINT AFX_IDP_FAILED_DISK_FULL = 0xF122;
 constexpr UINT AFX_IDP_FAILED_ACCESS_READ = 0xF123;
 constexpr UINT AFX_IDP_FAILED_ACCESS_WRITE = 0xF124;
-constexpr UINT AFX_IDP_FAILED_IO_ERROR_READ = 0xF125;
-constexpr UINT AFX_IDP_FAILED_IO_ERROR_WRITE = 0xF126;
 
 // The text of a resource number, or the empty text when there is none.
 std::string LoadResourceString(UINT id);
