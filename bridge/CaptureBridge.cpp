@@ -1,0 +1,96 @@
+// libcapbrg32.so: the writer's side of the capture area, called by the capture driver for every
+// buffer played through the virtual device. It reports nothing to the user. Its state is per
+// process; the driver does not call StartMapping or StopMapping while MapBuffer runs.
+#include "CaptureBridge.h"
+
+#include "CaptureArea.h"
+#include "CaptureAreaLayout.h"
+#include "CaptureWriter.h"
+#include "FileMapping.h"
+#include "HandleTable.h"
+#include "LastError.h"
+#include "Semaphore.h"
+#include "WindowMessages.h"
+
+#define CAPTURE_BRIDGE_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+bool active = false;
+HANDLE areaMapping = nullptr;
+BYTE* areaView = nullptr;
+UINT captureMessage = 0;
+HANDLE captureLock = nullptr;
+DWORD startCounter = 0;
+
+// Receives the failed call's name and error code; deliberately does nothing.
+void TraceFailure(const char*, DWORD) {}
+
+DWORD Fail(const char* call)
+{
+    TraceFailure(call, GetLastError());
+    StopMapping();
+    return 2;
+}
+
+} // namespace
+
+CAPTURE_BRIDGE_EXPORT std::uint32_t StartMapping(void)
+{
+    ++startCounter;
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), &descriptor, FALSE};
+
+    // A second start while started replaces the older view and mapping.
+    if (areaView != nullptr || areaMapping != nullptr)
+        StopMapping();
+    areaMapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
+                                     kCaptureAreaSize, kCaptureAreaName);
+    if (areaMapping == nullptr)
+        return Fail("CreateFileMapping");
+    areaView = static_cast<BYTE*>(MapViewOfFile(areaMapping, FILE_MAP_ALL_ACCESS, 0, 0, kCaptureAreaSize));
+    if (areaView == nullptr)
+        return Fail("MapViewOfFile");
+    if (captureMessage == 0) {
+        captureMessage = RegisterWindowMessageA(kCaptureMessageName);
+        if (captureMessage == 0)
+            return Fail("RegisterWindowMessage");
+    }
+    if (captureLock == nullptr) {
+        captureLock = CreateSemaphoreA(&attributes, 1, 1, kCaptureSemaphoreName);
+        if (captureLock == nullptr)
+            return Fail("CreateSemaphore");
+    }
+    active = true;
+    return 1;
+}
+
+CAPTURE_BRIDGE_EXPORT std::uint32_t StopMapping(void)
+{
+    active = false;
+    if (areaView != nullptr) {
+        UnmapViewOfFile(areaView);
+        areaView = nullptr;
+    }
+    if (areaMapping != nullptr) {
+        CloseHandle(areaMapping);
+        areaMapping = nullptr;
+    }
+    return 1;
+}
+
+CAPTURE_BRIDGE_EXPORT std::uint32_t MapBuffer(const void* format, const CaptureBufferHeader* header)
+{
+    if (!active)
+        return 2;
+    if (CaptureArea::Header(areaView)->recordingEnabled == 0)
+        return 1;
+    // A driver must always pass a header; a missing one is refused rather than followed.
+    if (header == nullptr || format == nullptr || (header->lpData == nullptr && header->dwBufferLength > 0))
+        return 2;
+    return CaptureWriter::Append(areaView, captureLock, captureMessage,
+                                 static_cast<const BYTE*>(format), startCounter, header->lpData,
+                                 header->dwBufferLength, TraceFailure);
+}
