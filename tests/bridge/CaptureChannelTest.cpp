@@ -1,0 +1,171 @@
+#include "CaptureHarness.h"
+#include "TestEnvironment.h"
+
+#include <cmath>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <random>
+#include <tuple>
+
+namespace {
+
+constexpr double kCdBytesPerSecond = 176400.0;
+
+struct Totals {
+    unsigned long stored = 0, refused = 0, refusedBytes = 0;
+};
+
+Totals Sum(const std::map<pid_t, WriterReport>& reports)
+{
+    Totals totals;
+    for (const auto& [pid, report] : reports) {
+        EXPECT_EQ(report.exitStatus, 0) << "writer " << pid;
+        totals.stored += report.stored;
+        totals.refused += report.refused;
+        totals.refusedBytes += report.refusedBytes;
+    }
+    return totals;
+}
+
+// Every writer's buffers arrive once, in its order, stamped with its stream number.
+void ExpectOrderedOnce(const std::vector<ReceivedBuffer>& received)
+{
+    std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> lastSeen;
+    for (const ReceivedBuffer& buffer : received) {
+        EXPECT_EQ(buffer.streamId, buffer.stream + 1);
+        auto it = lastSeen.find(buffer.writer);
+        if (it != lastSeen.end()) {
+            ASSERT_LT(it->second, std::make_pair(buffer.stream, buffer.sequence))
+                << "writer " << buffer.writer << " out of order or repeated";
+        }
+        lastSeen[buffer.writer] = {buffer.stream, buffer.sequence};
+    }
+}
+
+std::vector<std::string> Play(int writer, int streams, int buffers, int minimum, int maximum)
+{
+    return {"play", std::to_string(writer), std::to_string(streams), std::to_string(buffers),
+            std::to_string(minimum), std::to_string(maximum)};
+}
+
+} // namespace
+
+TEST(CaptureChannel, EveryStoredBufferArrivesOnceExactAndInOrder)
+{
+    TestEnvironment environment;
+    CaptureHarness program;
+    ASSERT_TRUE(program.Ready());
+    ASSERT_TRUE(program.StartRecording());
+    std::vector<pid_t> writers;
+    for (int writer = 1; writer <= 3; ++writer)
+        writers.push_back(program.Spawn(Play(writer, 2, 2000, 16, 4096)));
+    auto reports = program.ServeUntilDone(writers);
+    ASSERT_FALSE(program.timedOut);
+    Totals totals = Sum(reports);
+    for (const auto& [pid, report] : reports)
+        EXPECT_EQ(report.starts, 2u);
+    EXPECT_EQ(totals.stored + totals.refused, 3u * 2 * 2000);
+    EXPECT_EQ(program.malformed, 0u);
+    EXPECT_EQ(program.received.size(), totals.stored);
+    ExpectOrderedOnce(program.received);
+    EXPECT_NEAR(CaptureReader(program.area, program.lock).LostSeconds(),
+                totals.refusedBytes / kCdBytesPerSecond, 1e-3);
+    EXPECT_GT(program.peakAreaUse, 56);
+}
+
+TEST(CaptureChannel, BuffersRefusedByAFullAreaAreCountedAsLostTime)
+{
+    TestEnvironment environment;
+    CaptureHarness program;
+    ASSERT_TRUE(program.Ready());
+    ASSERT_TRUE(program.StartRecording());
+    program.draining = false; // a reader that does not keep up: the area fills
+    std::vector<pid_t> writers = {program.Spawn(Play(1, 1, 1500, 4096, 4096)),
+                                  program.Spawn(Play(2, 1, 1500, 4096, 4096))};
+    auto reports = program.ServeUntilDone(writers);
+    Totals totals = Sum(reports);
+    EXPECT_GT(totals.refused, 0u);
+    EXPECT_EQ(totals.stored + totals.refused, 3000u);
+    EXPECT_EQ(program.received.size(), totals.stored);
+    ExpectOrderedOnce(program.received);
+    const float lost = CaptureReader(program.area, program.lock).LostSeconds();
+    EXPECT_NEAR(lost, totals.refusedBytes / kCdBytesPerSecond, 1e-4 * lost);
+}
+
+TEST(CaptureChannel, ReaderThatWentAwayMakesWritersRefuseAndEmptiesTheList)
+{
+    TestEnvironment environment;
+    CaptureHarness program; // holds the area open so it can be inspected afterwards
+    ASSERT_TRUE(program.Ready());
+    pid_t reader = ::fork();
+    if (reader == 0) {
+        CaptureHarness other;
+        ::_exit(other.Ready() && other.StartRecording() ? 0 : 1); // dies without stopping
+    }
+    int status = 0;
+    ::waitpid(reader, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(CaptureArea::Header(program.area)->recordingEnabled, 1);
+
+    auto reports = program.ServeUntilDone({program.Spawn(Play(1, 1, 5, 100, 100))});
+    Totals totals = Sum(reports);
+    EXPECT_EQ(totals.stored, 0u);
+    EXPECT_EQ(totals.refused, 5u);
+    EXPECT_EQ(CaptureArea::Header(program.area)->blockCount, 0u);
+    EXPECT_EQ(CaptureArea::First(program.area), kListHead);
+    EXPECT_EQ(CaptureArea::Header(program.area)->recordingEnabled, 1);
+    EXPECT_TRUE(program.received.empty());
+}
+
+TEST(CaptureChannel, WriterKilledHoldingTheLockStopsNobody)
+{
+    TestEnvironment environment;
+    CaptureHarness program;
+    ASSERT_TRUE(program.Ready());
+    ASSERT_TRUE(program.StartRecording());
+    pid_t holder = program.Spawn({"hold"});
+    ASSERT_EQ(program.FirstLine(holder), "holding");
+    pid_t writer = program.Spawn(Play(1, 1, 500, 64, 512));
+    ::usleep(300000);
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    auto start = std::chrono::steady_clock::now();
+    auto reports = program.ServeUntilDone({writer}, 30);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    Totals totals = Sum(reports);
+    EXPECT_EQ(totals.stored, 500u);
+    EXPECT_EQ(program.received.size(), 500u);
+    ExpectOrderedOnce(program.received);
+}
+
+TEST(CaptureChannel, DamagedAreaNeitherCrashesNorHangs)
+{
+    TestEnvironment environment;
+    CaptureHarness program;
+    ASSERT_TRUE(program.Ready());
+    ASSERT_TRUE(program.StartRecording());
+    std::mt19937 random(12345);
+    std::vector<pid_t> writers = {program.Spawn(Play(1, 1, 3000, 16, 1024)),
+                                  program.Spawn(Play(2, 1, 3000, 16, 1024))};
+    // Scribble over the header's links and the first blocks while everybody works.
+    auto reports = program.ServeUntilDone(writers, 60, [&] {
+        for (int i = 0; i < 4; ++i) {
+            DWORD offset = 4 + 4 * (random() % 1000);
+            if (offset >= 24 && offset < 52)
+                continue; // the reserved bytes are nobody's
+            CaptureArea::Store32(program.area, offset, static_cast<DWORD>(random()));
+        }
+    });
+    EXPECT_FALSE(program.timedOut);
+    for (const auto& [pid, report] : reports)
+        EXPECT_EQ(report.exitStatus, 0);
+
+    // Once the damage stops, the channel works as before.
+    CaptureArea::Header(program.area)->recordingEnabled = 0;
+    ASSERT_TRUE(program.StartRecording());
+    program.received.clear();
+    auto clean = program.ServeUntilDone({program.Spawn(Play(3, 1, 300, 16, 1024))});
+    Totals totals = Sum(clean);
+    EXPECT_EQ(program.received.size(), totals.stored);
+    EXPECT_GT(totals.stored, 0u);
+}
