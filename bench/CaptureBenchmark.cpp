@@ -1,0 +1,169 @@
+// Prints the capture path's throughput: buffers and bytes per second from MapBuffer in one or
+// four writer processes to the reader having taken every block, for 4096-byte buffers, with the
+// bare memcpy of the same bytes as the reference.
+#include "CaptureArea.h"
+#include "CaptureBridge.h"
+#include "CaptureReader.h"
+#include "FileMapping.h"
+#include "HandleTable.h"
+#include "Semaphore.h"
+#include "WindowMessages.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <filesystem>
+#include <poll.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::uint32_t kBufferSize = 4096;
+constexpr int kBuffersPerWriter = 200000;
+
+struct Result {
+    double seconds = 0;
+    unsigned long stored = 0;
+    unsigned long refused = 0;
+    unsigned long taken = 0;
+};
+
+// A writer process: waits for the start signal, plays its buffers, reports what was stored.
+pid_t StartWriter(int go, int report)
+{
+    pid_t child = ::fork();
+    if (child != 0)
+        return child;
+    void* library = ::dlopen(BRIDGE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    auto start = reinterpret_cast<StartMappingFunction>(::dlsym(library, "StartMapping"));
+    auto stop = reinterpret_cast<StopMappingFunction>(::dlsym(library, "StopMapping"));
+    auto map = reinterpret_cast<MapBufferFunction>(::dlsym(library, "MapBuffer"));
+    const BYTE format[20] = {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 0, 0, 0, 0};
+    std::vector<BYTE> samples(kBufferSize, 0x5A);
+    CaptureBufferHeader header{samples.data(), kBufferSize, 0, 0, 0, 0};
+    if (start() != 1)
+        ::_exit(2);
+    char signal;
+    if (::read(go, &signal, 1) != 1)
+        ::_exit(3);
+    unsigned long counts[2] = {0, 0};
+    for (int i = 0; i < kBuffersPerWriter; ++i)
+        ++counts[map(format, &header) == 1 ? 0 : 1];
+    stop();
+    (void)::write(report, counts, sizeof counts);
+    ::_exit(0);
+}
+
+Result Run(int writers, BYTE* area, HANDLE lock, HWND window, unsigned long& taken)
+{
+    int go[2], report[2];
+    if (::pipe(go) != 0 || ::pipe(report) != 0)
+        std::exit(1);
+    std::vector<pid_t> children;
+    for (int i = 0; i < writers; ++i)
+        children.push_back(StartWriter(go[0], report[1]));
+    ::usleep(200000); // let every writer map the area
+    bool capturing = false;
+    CaptureReader(area, lock).StartRecording(window, capturing);
+    taken = 0;
+    auto start = Clock::now();
+    for (int i = 0; i < writers; ++i)
+        (void)::write(go[1], "g", 1);
+    Result result;
+    int ended = 0;
+    while (ended < writers) {
+        pollfd waiting[2] = {{MessageQueueDescriptor(), POLLIN, 0}, {report[0], POLLIN, 0}};
+        ::poll(waiting, 2, 100);
+        DispatchPendingMessages();
+        if (waiting[1].revents & POLLIN) {
+            unsigned long counts[2];
+            if (::read(report[0], counts, sizeof counts) == sizeof counts) {
+                result.stored += counts[0];
+                result.refused += counts[1];
+                ++ended;
+            }
+        }
+    }
+    std::int32_t peak = 56;
+    while (taken < result.stored)
+        taken += CaptureReader(area, lock).Drain(peak, [](const CapturedBlock&) {});
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    result.taken = taken;
+    CaptureReader(area, lock).StopRecording(peak);
+    for (pid_t child : children)
+        ::waitpid(child, nullptr, 0);
+    ::close(go[0]);
+    ::close(go[1]);
+    ::close(report[0]);
+    ::close(report[1]);
+    return result;
+}
+
+double MemcpyBuffersPerSecond(unsigned long buffers)
+{
+    std::vector<BYTE> source(kBufferSize, 0x5A);
+    std::vector<BYTE> ring(kCaptureAreaSize);
+    auto start = Clock::now();
+    std::size_t position = 0;
+    for (unsigned long i = 0; i < buffers; ++i) {
+        if (position + kBufferSize > ring.size())
+            position = 0;
+        std::memcpy(ring.data() + position, source.data(), kBufferSize);
+        position += kBufferSize;
+        asm volatile("" : : "r"(ring.data()) : "memory");
+    }
+    return buffers / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+} // namespace
+
+int main()
+{
+    namespace fs = std::filesystem;
+    const fs::path runtime = fs::temp_directory_path() / ("wh-bench-capture-" + std::to_string(::getpid()));
+    fs::create_directories(runtime);
+    ::setenv("WAVEHARVESTER_RUNTIME_DIR", runtime.c_str(), 1);
+    ::setenv("WAVEHARVESTER_OBJECT_SCOPE", ("bench" + std::to_string(::getpid())).c_str(), 1);
+
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        kCaptureAreaSize, kCaptureAreaName);
+    BYTE* area = static_cast<BYTE*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, kCaptureAreaSize));
+    HANDLE lock = CreateSemaphoreA(nullptr, 1, 1, kCaptureSemaphoreName);
+    UINT message = RegisterWindowMessageA(kCaptureMessageName);
+    unsigned long taken = 0;
+    std::int32_t peak = 56;
+    HWND window = CreateMessageWindow("bench view", [&](HWND, UINT received, WPARAM, LPARAM) {
+        if (received == message)
+            taken += CaptureReader(area, lock).Drain(peak, [](const CapturedBlock&) {});
+        return LRESULT{0};
+    });
+    if (area == nullptr || lock == nullptr || message == 0 || window == 0) {
+        std::fprintf(stderr, "cannot create the capture objects\n");
+        return 1;
+    }
+    for (int writers : {1, 4}) {
+        Result result = Run(writers, area, lock, window, taken);
+        const double buffersPerSecond = result.taken / result.seconds;
+        const double reference = MemcpyBuffersPerSecond(result.stored + result.refused);
+        std::printf("capture_%d_writer%s_4096_byte_buffers: %.0f buffers/s (reference memcpy_4096_byte_buffers: "
+                    "%.0f buffers/s, ratio %.3f)\n",
+                    writers, writers == 1 ? "" : "s", buffersPerSecond, reference, buffersPerSecond / reference);
+        std::printf("capture_%d_writer%s_bytes: %.1f MB/s (reference memcpy_bytes: %.1f MB/s, ratio %.3f)\n",
+                    writers, writers == 1 ? "" : "s", buffersPerSecond * kBufferSize / 1e6,
+                    reference * kBufferSize / 1e6, buffersPerSecond / reference);
+        std::printf("capture_%d_writer%s_refused: %lu buffers of %lu (area full while the reader catches up)\n",
+                    writers, writers == 1 ? "" : "s", result.refused, result.stored + result.refused);
+    }
+    DestroyWindow(window);
+    UnmapViewOfFile(area);
+    CloseHandle(mapping);
+    CloseHandle(lock);
+    fs::remove_all(runtime);
+    return 0;
+}
