@@ -1,5 +1,6 @@
 #include "WindowMessages.h"
 
+#include "FaultInjection.h"
 #include "LastError.h"
 #include "UserPaths.h"
 
@@ -327,6 +328,8 @@ bool WindowEndpoint(HWND window, sockaddr_un& address)
 
 UINT RegisterWindowMessageA(LPCSTR name)
 {
+    if (InjectedFailure("RegisterWindowMessageA"))
+        return 0;
     if (name == nullptr || *name == '\0') {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;

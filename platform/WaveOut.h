@@ -1,0 +1,62 @@
+// The playback device list of the multimedia interface, over ALSA: the playback PCMs that carry
+// a description in ALSA's device hints (the sound cards' devices and named PCMs, the capture
+// driver's virtual device among them), in ALSA's order. A product name is the first line of the
+// description cut to 31 characters; the driver version is the PCM's "driver_version" field when
+// its configuration has one. Tests replace the list with their own.
+#pragma once
+
+#include "Win32Types.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using MMRESULT = UINT;
+constexpr MMRESULT MMSYSERR_NOERROR = 0;
+constexpr MMRESULT MMSYSERR_ERROR = 1;
+constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
+constexpr MMRESULT MMSYSERR_ALLOCATED = 4;
+constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
+constexpr MMRESULT MMSYSERR_NODRIVER = 6;
+constexpr MMRESULT MMSYSERR_NOMEM = 7;
+constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+constexpr MMRESULT WAVERR_BADFORMAT = 32;
+
+constexpr std::size_t MAXPNAMELEN = 32;
+
+#pragma pack(push, 1)
+struct WAVEOUTCAPSA {
+    WORD wMid;
+    WORD wPid;
+    UINT vDriverVersion;
+    char szPname[MAXPNAMELEN];
+    DWORD dwFormats;
+    WORD wChannels;
+    WORD wReserved1;
+    DWORD dwSupport;
+};
+#pragma pack(pop)
+static_assert(sizeof(WAVEOUTCAPSA) == 52);
+
+// One playback device as the list knows it.
+struct WaveOutDevice {
+    std::string pcmName;     // the ALSA PCM to open
+    std::string productName; // not yet cut to 31 characters
+    UINT driverVersion = 0;
+    MMRESULT capsError = MMSYSERR_NOERROR; // a fake list can make the query fail
+};
+
+class WaveOutDeviceList {
+public:
+    virtual ~WaveOutDeviceList() = default;
+    virtual std::vector<WaveOutDevice> Devices() = 0;
+};
+
+// The ALSA list, or the list a test installed.
+std::vector<WaveOutDevice> PlaybackDevices();
+
+// Replaces the device list (nullptr: back to ALSA's).
+void SetWaveOutDeviceList(std::shared_ptr<WaveOutDeviceList> list);
+
+UINT waveOutGetNumDevs();
+MMRESULT waveOutGetDevCapsA(std::uintptr_t deviceId, WAVEOUTCAPSA* caps, UINT size);
