@@ -10,7 +10,13 @@
 #include "HandleTable.h"
 #include "LastError.h"
 #include "Semaphore.h"
+#include "UserPaths.h"
 #include "WindowMessages.h"
+
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <unistd.h>
 
 #define CAPTURE_BRIDGE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -22,6 +28,29 @@ BYTE* areaView = nullptr;
 UINT captureMessage = 0;
 HANDLE captureLock = nullptr;
 DWORD startCounter = 0;
+
+// The next stream number. Every player process loads its own copy of this library, so the
+// numbers come from one counter of the user's (a file in the runtime folder, under a lock):
+// a new stream is told apart from the one before even when another process played that one.
+DWORD NextStreamNumber(DWORD localCounter)
+{
+    const std::string path = RuntimeDirectory() + "/stream-counter";
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return localCounter;
+    DWORD number = 0;
+    if (::flock(fd, LOCK_EX) == 0) {
+        if (::pread(fd, &number, sizeof number, 0) != static_cast<ssize_t>(sizeof number))
+            number = 0;
+        ++number;
+        if (::pwrite(fd, &number, sizeof number, 0) != static_cast<ssize_t>(sizeof number))
+            number = localCounter;
+    } else {
+        number = localCounter;
+    }
+    ::close(fd);
+    return number;
+}
 
 // Receives the failed call's name and error code; deliberately does nothing.
 void TraceFailure(const char*, DWORD) {}
@@ -37,7 +66,7 @@ DWORD Fail(const char* call)
 
 CAPTURE_BRIDGE_EXPORT std::uint32_t StartMapping(void)
 {
-    ++startCounter;
+    startCounter = NextStreamNumber(startCounter + 1);
     SECURITY_DESCRIPTOR descriptor;
     InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);

@@ -16,7 +16,7 @@ std::shared_ptr<WaveOutDeviceList> installedList;
 UINT DriverVersionOf(const std::string& pcmName)
 {
     snd_config_t* node = nullptr;
-    std::string key = "pcm." + pcmName + ".driver_version";
+    std::string key = "waveout_driver_version." + pcmName;
     if (snd_config_update() < 0 || snd_config == nullptr || snd_config_search(snd_config, key.c_str(), &node) < 0)
         return kRealDeviceVersion;
     long value = 0;

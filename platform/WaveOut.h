@@ -2,7 +2,8 @@
 // a description in ALSA's device hints (the sound cards' devices and named PCMs, the capture
 // driver's virtual device among them), in ALSA's order. A product name is the first line of the
 // description cut to 31 characters; the driver version is the PCM's "driver_version" field when
-// its configuration has one. Tests replace the list with their own.
+// ALSA's configuration gives one (the node "waveout_driver_version.<pcm name>"). Tests replace the
+// list with their own.
 #pragma once
 
 #include "Win32Types.h"

@@ -27,18 +27,25 @@ Totals Sum(const std::map<pid_t, WriterReport>& reports)
     return totals;
 }
 
-// Every writer's buffers arrive once, in its order, stamped with its stream number.
+// Every writer's buffers arrive once and in its order; all blocks of one stream carry one
+// stream number, and no two streams share one.
 void ExpectOrderedOnce(const std::vector<ReceivedBuffer>& received)
 {
     std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> lastSeen;
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> streamNumbers;
+    std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> owners;
     for (const ReceivedBuffer& buffer : received) {
-        EXPECT_EQ(buffer.streamId, buffer.stream + 1);
         auto it = lastSeen.find(buffer.writer);
         if (it != lastSeen.end()) {
             ASSERT_LT(it->second, std::make_pair(buffer.stream, buffer.sequence))
                 << "writer " << buffer.writer << " out of order or repeated";
         }
         lastSeen[buffer.writer] = {buffer.stream, buffer.sequence};
+        auto stream = std::make_pair(buffer.writer, buffer.stream);
+        auto known = streamNumbers.emplace(stream, buffer.streamId).first;
+        EXPECT_EQ(known->second, buffer.streamId) << "one stream, two numbers";
+        auto owner = owners.emplace(buffer.streamId, stream).first;
+        EXPECT_EQ(owner->second, stream) << "two streams, one number";
     }
 }
 
