@@ -66,7 +66,12 @@ public:
 
     void Drain()
     {
-        CaptureReader(area, lock).Drain(peakAreaUse, [this](const CapturedBlock& block) { Check(block); });
+        CaptureReader(area, lock).Drain(peakAreaUse, [this](const CapturedBlock& block) {
+            if (onBlock)
+                onBlock(block);
+            else
+                Check(block);
+        });
     }
 
     // Checks one block against what the writer put in it.
@@ -93,6 +98,14 @@ public:
     // Starts a writer process with the given arguments after the library path.
     pid_t Spawn(const std::vector<std::string>& arguments)
     {
+        std::vector<std::string> all = {WRITER_PROCESS_PATH, BRIDGE_LIBRARY_PATH};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return SpawnProgram(all);
+    }
+
+    // Starts a program (argv[0] is its path) with its standard output readable by FirstLine.
+    pid_t SpawnProgram(std::vector<std::string> all)
+    {
         int output[2];
         if (::pipe(output) != 0)
             return -1;
@@ -101,8 +114,6 @@ public:
             ::dup2(output[1], 1);
             ::close(output[0]);
             ::close(output[1]);
-            std::vector<std::string> all = {WRITER_PROCESS_PATH, BRIDGE_LIBRARY_PATH};
-            all.insert(all.end(), arguments.begin(), arguments.end());
             std::vector<char*> argv;
             for (std::string& argument : all)
                 argv.push_back(argument.data());
@@ -167,6 +178,8 @@ public:
     HANDLE lock = nullptr;
     HWND window = 0;
     bool draining = true;
+    // When set, receives every drained block instead of the writer-content check.
+    std::function<void(const CapturedBlock&)> onBlock;
     std::int32_t peakAreaUse = 56;
     std::vector<ReceivedBuffer> received;
     unsigned long long receivedBytes = 0;
