@@ -32,8 +32,12 @@ std::string RuntimeDirectory()
         else
             dir = "/tmp/waveharvester-" + std::to_string(::getuid());
     }
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-        return dir; // callers fail on their own use of it
+    // Created once per thread and folder: this runs on hot paths such as posting a message.
+    thread_local std::string created;
+    if (dir != created) {
+        if (::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST)
+            created = dir;
+    }
     return dir;
 }
 

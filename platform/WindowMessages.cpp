@@ -51,7 +51,9 @@ struct Reply {
 std::string Folder(const char* name)
 {
     std::string folder = RuntimeDirectory() + "/" + name;
-    ::mkdir(folder.c_str(), 0700);
+    thread_local std::map<std::string, bool> created;
+    if (!created[folder] && (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST))
+        created[folder] = true;
     return folder;
 }
 
@@ -425,9 +427,23 @@ HWND FindWindowA(LPCSTR className, LPCSTR)
 
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // The endpoint of the window posted to last is kept: a writer posts to one window for every
+    // buffer. Its record is still checked each time, so a destroyed window is noticed.
+    thread_local HWND cachedWindow = 0;
+    thread_local std::string cachedRecord;
+    thread_local sockaddr_un cachedAddress;
+    struct stat record;
     sockaddr_un address;
-    if (!WindowEndpoint(window, address))
-        return FALSE;
+    if (window != 0 && window == cachedWindow && ::stat(cachedRecord.c_str(), &record) == 0) {
+        address = cachedAddress;
+    } else {
+        cachedWindow = 0;
+        if (!WindowEndpoint(window, address))
+            return FALSE;
+        cachedWindow = window;
+        cachedRecord = WindowRecordPath(window);
+        cachedAddress = address;
+    }
     Packet packet{kPacketMagic, window, message, 0, static_cast<std::uint64_t>(wParam),
                   static_cast<std::int64_t>(lParam), 0};
     int socket = Endpoint::Instance().PosterSocket();
@@ -436,6 +452,7 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return TRUE;
     if (errno == EAGAIN)
         return TRUE; // a full queue: the receiver lives and will handle what is queued
+    cachedWindow = 0;
     SetLastError(errno == ECONNREFUSED || errno == ENOENT ? ERROR_INVALID_WINDOW_HANDLE
                                                           : Win32ErrorFromErrno(errno));
     return FALSE;
