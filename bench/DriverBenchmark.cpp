@@ -87,6 +87,7 @@ int main()
     ::setenv("WAVEHARVESTER_REGISTRY", (folder / "registry.reg").c_str(), 1);
     const std::string conf = (folder / "alsa.conf").string();
     std::ofstream(conf) << "pcm.benchreal {\n type null\n hint { show on description \"Bench Real\" }\n}\n";
+    ::setenv("HOME", folder.c_str(), 1); // the user's ~/.asoundrc stays out of the measurement
     ::setenv("ALSA_CONFIG_PATH", ("/usr/share/alsa/alsa.conf:" + std::string(DRIVER_CONF_PATH) + ":" + conf).c_str(), 1);
     const std::string file = (folder / "long.wav").string();
     MakeWaveFile(file, 600);

@@ -26,8 +26,16 @@ protected:
                              "pcm.longname {\n type null\n hint { show on description \"" + kLongName + "\" }\n}\n");
         ::setenv("ALSA_CONFIG_PATH",
                  ("/usr/share/alsa/alsa.conf:" + std::string(DRIVER_CONF_PATH) + ":" + conf).c_str(), 1);
+        // ALSA also reads ~/.asoundrc: the user's own configuration stays out of the test.
+        const char* home = std::getenv("HOME");
+        savedHome = home != nullptr ? home : "";
+        ::setenv("HOME", environment.Folder().c_str(), 1);
     }
-    void TearDown() override { ::unsetenv("ALSA_CONFIG_PATH"); }
+    void TearDown() override
+    {
+        ::unsetenv("ALSA_CONFIG_PATH");
+        ::setenv("HOME", savedHome.c_str(), 1);
+    }
 
     void SetRealDevice(const std::string& name)
     {
@@ -70,6 +78,7 @@ protected:
 
     TestEnvironment environment;
     std::string realTwoOutput;
+    std::string savedHome;
 };
 
 bool OnlyZeros(const std::string& bytes)
