@@ -3,8 +3,12 @@
 #include "WaveOut.h"
 #include "WindowMessages.h"
 
+#include <chrono>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <optional>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -148,4 +152,38 @@ TEST(CaptureConnection, SettingsNoticeReachesTheWorkWindow)
     EXPECT_EQ(received, (std::vector<WPARAM>{kSettingsChangedWParam}));
     EXPECT_TRUE(environment.Messages().empty()); // capability results are ignored
     DestroyWindow(connection.workWindow);
+}
+
+TEST(CaptureConnection, WorkWindowThatNeverAnswersCountsAsNoAnswer)
+{
+    TestEnvironment environment;
+    ::setenv("WAVEHARVESTER_SEND_TIMEOUT_MS", "300", 1);
+    SetWaveOutDeviceList(std::make_shared<FakeDevices>(std::vector<WaveOutDevice>{Real("A"), Virtual()}));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t stuck = ::fork();
+    if (stuck == 0) {
+        HWND window = CreateMessageWindow(kWorkWindowClassName, [](HWND, UINT, WPARAM, LPARAM) { return LRESULT{0}; });
+        char ok = window != 0;
+        (void)::write(ready[1], &ok, 1);
+        for (;;)
+            ::pause(); // owns the window but never handles a message
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ASSERT_EQ(ok, 1);
+    CaptureConnection connection;
+    connection.captureMessage = RegisterWindowMessageA(kCaptureMessageName);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(connection.DetectCaptureDriver());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_NE(connection.workWindow, 0u);
+    EXPECT_EQ(connection.driverReply, 0u);
+    EXPECT_EQ(environment.Messages(), std::vector<std::string>{k140});
+    ::kill(stuck, SIGKILL);
+    ::waitpid(stuck, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    SetWaveOutDeviceList(nullptr);
+    ::unsetenv("WAVEHARVESTER_SEND_TIMEOUT_MS");
 }

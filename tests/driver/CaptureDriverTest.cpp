@@ -218,3 +218,37 @@ TEST_F(DriverWorld, PlaybackGoesOnWithAStaleDeviceOrWithoutTheBridge)
         ::unsetenv("WAVEHARVESTER_BRIDGE_LIBRARY");
     }
 }
+
+TEST_F(DriverWorld, FormatsThePluginDoesNotTakeAreConvertedInFrontOfIt)
+{
+    // A wave file of 32-bit float samples (tag 3): ALSA converts them before the plugin.
+    std::string samples;
+    for (int i = 0; i < 8000; ++i) {
+        float value = static_cast<float>((i % 200) - 100) / 200.0f;
+        samples.append(reinterpret_cast<const char*>(&value), 4);
+    }
+    auto le32 = [](std::uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+    auto le16 = [](std::uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); };
+    const std::string path = environment.Path("float.wav");
+    WriteWholeFile(path, "RIFF" + le32(36 + samples.size()) + "WAVEfmt " + le32(16) + le16(3) + le16(1) +
+                             le32(8000) + le32(32000) + le16(4) + le16(32) + "data" +
+                             le32(static_cast<std::uint32_t>(samples.size())) + samples);
+    CaptureHarness program;
+    std::vector<std::string> formats;
+    std::size_t frames = 0;
+    program.onBlock = [&](const CapturedBlock& block) {
+        formats.emplace_back(reinterpret_cast<const char*>(block.format), 20);
+        WORD align = 0;
+        std::memcpy(&align, block.format + 12, 2);
+        frames += align != 0 ? block.length / align : 0;
+    };
+    ASSERT_TRUE(program.StartRecording());
+    ASSERT_EQ(Play(program, path), 0);
+    ASSERT_FALSE(formats.empty());
+    const std::string& format = formats.front();
+    EXPECT_EQ(format[0], 1); // PCM
+    EXPECT_EQ(format[2], 1); // mono
+    const int bits = static_cast<unsigned char>(format[14]);
+    EXPECT_TRUE(bits == 8 || bits == 16 || bits == 24 || bits == 32) << bits;
+    EXPECT_GE(frames, 8000u);
+}
