@@ -2,7 +2,8 @@
 # Each installs the Debian packages it lacks first, so a fresh Debian 12 machine needs nothing else.
 
 PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-            clang libclang-rt-14-dev libasound2-dev alsa-utils sox xvfb xauth
+            clang libclang-rt-14-dev libasound2-dev alsa-utils sox xvfb xauth \
+            libwxgtk3.2-dev libglib2.0-dev xdotool imagemagick fonts-dejavu-core
 JOBS     := $(shell nproc 2>/dev/null || echo 2)
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -30,3 +30,16 @@ function(wh_add_test name)
         set_tests_properties(${name} PROPERTIES ${T_PROPERTIES})
     endif()
 endfunction()
+
+# wh_wx: what the window classes need of wxWidgets (GTK 3) and GLib (the GUI loop serves the
+# platform's window messages). Only the wx classes link it.
+if(WH_BUILD_PROGRAM)
+    find_package(wxWidgets REQUIRED COMPONENTS core base)
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(WH_GLIB REQUIRED IMPORTED_TARGET glib-2.0)
+    add_library(wh_wx INTERFACE)
+    target_include_directories(wh_wx SYSTEM INTERFACE ${wxWidgets_INCLUDE_DIRS})
+    target_compile_definitions(wh_wx INTERFACE ${wxWidgets_DEFINITIONS})
+    target_compile_options(wh_wx INTERFACE ${wxWidgets_CXX_FLAGS})
+    target_link_libraries(wh_wx INTERFACE ${wxWidgets_LIBRARIES} PkgConfig::WH_GLIB)
+endif()

@@ -1,5 +1,7 @@
 #include "MessageBox.h"
 
+#include "Automation.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -21,6 +23,34 @@ bool AppendToLog(const char* path, const std::string& line)
     ssize_t written = ::write(fd, line.data(), line.size());
     ::close(fd);
     return written == static_cast<ssize_t>(line.size());
+}
+
+// The answer that keeps the user's data for a box without a scripted answer.
+int SafeAnswer(UINT type)
+{
+    switch (type & MB_TYPEMASK) {
+    case MB_YESNOCANCEL:
+    case MB_OKCANCEL: return IDCANCEL;
+    case MB_YESNO: return IDNO;
+    default: return IDOK;
+    }
+}
+
+// A scripted answer ("Yes", "No", "Cancel", "OK") for a box with a choice, or 0.
+int ScriptedAnswer(UINT type)
+{
+    if ((type & MB_TYPEMASK) == MB_OK)
+        return 0;
+    std::optional<std::string> answer = NextScriptedAnswer(kPromptAnswersVariable);
+    if (!answer)
+        return 0;
+    if (*answer == "Yes")
+        return IDYES;
+    if (*answer == "No")
+        return IDNO;
+    if (*answer == "OK")
+        return IDOK;
+    return IDCANCEL;
 }
 
 } // namespace
@@ -54,8 +84,11 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
         if (!AppendToLog(logPath, MessageLogLine(body)))
             std::fprintf(stderr, "%s: cannot write the message log %s: %s", title.c_str(), logPath,
                          MessageLogLine(body).c_str());
-        return IDOK;
+        int scripted = ScriptedAnswer(type);
+        return scripted != 0 ? scripted : SafeAnswer(type);
     }
+    if (int scripted = ScriptedAnswer(type); scripted != 0)
+        return scripted;
 
     MessageBoxPresenter presenter;
     {

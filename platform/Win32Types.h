@@ -31,8 +31,13 @@ using LRESULT = std::intptr_t;
 // A window handle is a non-zero 32-bit value that means the same window in every process.
 using HWND = std::uint32_t;
 
+// GLib (under the window classes) defines the same two as macros.
+#ifndef TRUE
 constexpr BOOL TRUE = 1;
+#endif
+#ifndef FALSE
 constexpr BOOL FALSE = 0;
+#endif
 constexpr DWORD INFINITE = 0xFFFFFFFF;
 constexpr DWORD MAX_PATH = 260;
 
@@ -95,5 +100,13 @@ constexpr DWORD ERROR_CONNECTION_REFUSED = 1225;
 
 // Message boxes.
 constexpr UINT MB_OK = 0x00000000;
+constexpr UINT MB_OKCANCEL = 0x00000001;
+constexpr UINT MB_YESNOCANCEL = 0x00000003;
+constexpr UINT MB_YESNO = 0x00000004;
+constexpr UINT MB_TYPEMASK = 0x0000000F;
+constexpr UINT MB_ICONQUESTION = 0x00000020;
 constexpr UINT MB_ICONEXCLAMATION = 0x00000030;
 constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
