@@ -13,6 +13,7 @@ public:
     {
         m_file.Seek(static_cast<std::int64_t>(position), CFile::begin);
     }
+    std::uint64_t Seek(std::int64_t offset) override { return m_file.Seek(offset, CFile::current); }
     std::uint64_t Length() const override { return m_file.GetLength(); }
     std::string Name() const override { return m_file.GetFilePath(); }
 

@@ -30,6 +30,11 @@ public:
         m_position += count;
     }
     void SeekTo(std::uint64_t position) override { m_position = position; }
+    std::uint64_t Seek(std::int64_t offset) override
+    {
+        m_position = static_cast<std::uint64_t>(static_cast<std::int64_t>(m_position) + offset);
+        return m_position;
+    }
     std::uint64_t Length() const override { return m_bytes.size(); }
 
     const std::string& Bytes() const { return m_bytes; }

@@ -20,14 +20,17 @@ struct WaveFileDescription {
     FormatRecord fileFormat{};
 };
 
-// Reads from the start of the file. Sets formatValid or formatUnsupported (the caller clears
-// both first); the other four fields change only when the file is valid. A chunk of odd size is
-// followed by one pad byte when that byte lies inside the file. Throws CFileException when the
-// file delivers fewer bytes than its length promised.
+// Reads from the start of the file, headers only. Sets formatValid or formatUnsupported (the
+// caller clears both first); the other four fields change only when the file is valid. A chunk
+// of odd size is followed by one pad byte when that byte lies inside the file. A "data" size
+// larger than the file holds, or 0 with samples after a RIFF size that ends at the "data"
+// header, means the samples run to the end of the file, cut to whole frames. An extensible
+// format record of PCM samples is described as the equivalent plain PCM record. Throws
+// CFileException when the file delivers fewer bytes than its length promised.
 void ReadWaveFile(WaveIo& file, WaveFileDescription& description);
 
-// Reads and discards count bytes in pieces of at most 1000 bytes; throws CFileException
-// (endOfFile) when the file ends first.
+// Moves the file's position count bytes on without reading them; throws CFileException
+// (endOfFile) when that passes the end of the file.
 void SkipBytes(WaveIo& file, std::uint64_t count);
 
 // What saving needs of the document.

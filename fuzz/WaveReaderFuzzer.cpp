@@ -16,9 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0; // a memory file never ends early; a throw here would be a fault
     }
     if (description.formatValid) {
-        // A valid verdict must describe bytes that lie inside the input.
+        // A valid verdict must describe bytes that lie inside the input, in a plain PCM record
+        // (extensible PCM is described as plain PCM).
+        const FormatRecord& format = description.fileFormat;
         if (std::uint64_t{description.dataOffset} + description.dataSize > size ||
-            description.fileSize != size || description.dataSize == 0)
+            description.fileSize != size || description.dataSize == 0 ||
+            format.wFormatTag != WAVE_FORMAT_PCM || format.cbSize != 0 || format.nBlockAlign == 0 ||
+            format.tail[0] != 0 || format.tail[1] != 0)
             __builtin_trap();
     }
     return 0;

@@ -1,8 +1,13 @@
+#include "CFileWaveIo.h"
 #include "MemoryWaveIo.h"
+#include "TestEnvironment.h"
 #include "WaveFile.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <stdexcept>
 
 namespace {
 
@@ -34,6 +39,31 @@ std::string FmtContents(const Fmt& f)
            Le16(f.bits);
 }
 
+// A chunk header alone, with any stated size.
+std::string Header(const std::string& id, DWORD size)
+{
+    return id + Le32(size);
+}
+
+// Sub-format identifiers of the extensible record, as they lie in the file.
+const std::string kPcmSubFormat("\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xaa\x00\x38\x9b\x71", 16);
+const std::string kFloatSubFormat("\x03\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xaa\x00\x38\x9b\x71", 16);
+const std::string kAdpcmSubFormat("\x02\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xaa\x00\x38\x9b\x71", 16);
+
+// The 40 bytes of an extensible "fmt " chunk around the given format (its tag is replaced).
+std::string ExtensibleContents(Fmt f, const std::string& subFormat = kPcmSubFormat,
+                               DWORD channelMask = 0, WORD extraSize = 22)
+{
+    f.tag = 0xFFFE;
+    return FmtContents(f) + Le16(extraSize) + Le16(f.bits) + Le32(channelMask) + subFormat;
+}
+
+// The 20-byte record a reader leaves for a plain PCM format: the 16 bytes, extra size 0, zeros.
+std::string PlainRecord(const Fmt& f)
+{
+    return FmtContents(f) + Le16(0) + Le16(0);
+}
+
 // A RIFF file around the given chunks; riffSize overrides the size field when given.
 std::string Riff(const std::string& chunks, long long riffSize = -1)
 {
@@ -49,11 +79,12 @@ struct Expected {
     DWORD dataOffset = 44; // these three stay at the new-document values when not valid
     DWORD dataSize = 0;
     DWORD fileSize = 44;
+    std::string format = ""; // the 20 bytes of fileFormat, when the case checks them
 };
 
-Expected Valid(DWORD offset, DWORD size, DWORD fileSize)
+Expected Valid(DWORD offset, DWORD size, DWORD fileSize, std::string format = "")
 {
-    return {TRUE, FALSE, offset, size, fileSize};
+    return {TRUE, FALSE, offset, size, fileSize, std::move(format)};
 }
 
 } // namespace
@@ -83,7 +114,13 @@ TEST(WaveFileRead, Rules)
          Riff(Chunk("fmt ", FmtContents({})) + Chunk("data", kSamples), 40), {}},
         {"RIFF size below 12: no room", Riff(Chunk("fmt ", FmtContents({})), 11), {}},
         {"chunk of size 0", Riff(Chunk("fmt ", FmtContents({})) + Chunk("LIST", "") + Chunk("data", kSamples)), {}},
-        {"chunk past the end (truncated file)", canonical.substr(0, 55), {}},
+        {"canonical file cut short inside its samples: whole frames up to the end",
+         canonical.substr(0, 55), Valid(44, 8, 55, PlainRecord({}))},
+        {"canonical file cut short inside its fmt chunk", canonical.substr(0, 30), {}},
+        {"cut short inside a chunk before data",
+         Riff(Chunk("fmt ", FmtContents({})) + Chunk("LIST", std::string(100, 'x')) +
+              Chunk("data", kSamples)).substr(0, 100),
+         {}},
         {"leftover bytes too few for a chunk header",
          Riff(Chunk("fmt ", FmtContents({})) + "abc"), {}},
         {"no data chunk", Riff(Chunk("fmt ", FmtContents({}))), {}},
@@ -133,6 +170,81 @@ TEST(WaveFileRead, Rules)
         {"a second fmt chunk overwrites only what it holds",
          Riff(Chunk("fmt ", FmtContents({.tag = 3})) + Chunk("fmt ", Le16(1)) + Chunk("data", kSamples)),
          Valid(54, 16, 70)},
+
+        // Sizes that a writer to a pipe, or one stopped early, could not fill in.
+        {"placeholder data size all ones, odd byte count left: whole frames",
+         Riff(Chunk("fmt ", FmtContents({})) + Header("data", 0xFFFFFFFF) + std::string(15, '\x11'),
+              0xFFFFFFFF),
+         Valid(44, 12, 59, PlainRecord({}))},
+        {"placeholder data size 0x7FFFF000",
+         Riff(Chunk("fmt ", FmtContents({})) + Header("data", 0x7FFFF000) + kSamples, 0x7FFFF024),
+         Valid(44, 16, 60)},
+        {"placeholder data size 0x80000000",
+         Riff(Chunk("fmt ", FmtContents({})) + Header("data", 0x80000000) + kSamples, 0x80000024),
+         Valid(44, 16, 60)},
+        {"placeholder data size behind a LIST chunk",
+         Riff(Chunk("fmt ", FmtContents({})) + Chunk("LIST", "INFOab") + Header("data", 0xFFFFFFFF) +
+              kSamples, 0xFFFFFFFF),
+         Valid(58, 16, 74)},
+        {"placeholder data size with less than a frame left",
+         Riff(Chunk("fmt ", FmtContents({})) + Header("data", 0xFFFFFFFF) + "abc", 0xFFFFFFFF), {}},
+        {"placeholder data size with nothing after it",
+         Riff(Chunk("fmt ", FmtContents({})) + Header("data", 0xFFFFFFFF), 0xFFFFFFFF), {}},
+        {"placeholder data size does not mend a broken format",
+         Riff(Chunk("fmt ", FmtContents({.channels = 1, .average = 88200, .align = 2, .bits = 12})) +
+              Header("data", 0xFFFFFFFF) + kSamples, 0xFFFFFFFF),
+         {}},
+        {"placeholder data size of a floating-point file is unsupported",
+         Riff(Chunk("fmt ", FmtContents({.tag = 3, .average = 352800, .align = 8, .bits = 32})) +
+              Header("data", 0xFFFFFFFF) + kSamples, 0xFFFFFFFF),
+         {FALSE, TRUE}},
+        {"placeholder data size past a RIFF size smaller than the file",
+         Riff(Chunk("fmt ", FmtContents({})) + Header("data", 0xFFFFFFFF) + kSamples, 40), {}},
+        {"data size 0 followed by samples, RIFF size ending at the data header",
+         Riff(Chunk("fmt ", FmtContents({})) + Header("data", 0) + std::string(17, '\x11'), 36),
+         Valid(44, 16, 61, PlainRecord({}))},
+        {"data size 0 while the RIFF size counts the bytes after it",
+         Riff(Chunk("fmt ", FmtContents({})) + Header("data", 0) + kSamples), {}},
+        {"data size 0 with nothing after it", Riff(Chunk("fmt ", FmtContents({})) + Header("data", 0), 36), {}},
+
+        // The extensible format record.
+        {"extensible PCM 16-bit stereo",
+         Riff(Chunk("fmt ", ExtensibleContents({}, kPcmSubFormat, 0x3)) + Chunk("data", kSamples)),
+         Valid(68, 16, 84, PlainRecord({}))},
+        {"extensible PCM 24-bit 6 channels",
+         Riff(Chunk("fmt ", ExtensibleContents({.channels = 6, .rate = 48000, .average = 864000,
+                                                .align = 18, .bits = 24},
+                                               kPcmSubFormat, 0x3F)) +
+              Chunk("data", std::string(36, '\x22'))),
+         Valid(68, 36, 104,
+               PlainRecord({.channels = 6, .rate = 48000, .average = 864000, .align = 18, .bits = 24}))},
+        {"extensible PCM in a longer fmt chunk, then a fact chunk",
+         Riff(Chunk("fmt ", ExtensibleContents({}) + "xy") + Chunk("fact", Le32(4)) + Chunk("data", kSamples)),
+         Valid(82, 16, 98, PlainRecord({}))},
+        {"extensible PCM with a placeholder data size",
+         Riff(Chunk("fmt ", ExtensibleContents({})) + Header("data", 0x7FFFF000) + std::string(19, '\x11'),
+              0x7FFFF03C),
+         Valid(68, 16, 87, PlainRecord({}))},
+        {"extensible floating point is unsupported",
+         Riff(Chunk("fmt ", ExtensibleContents({.average = 352800, .align = 8, .bits = 32}, kFloatSubFormat)) +
+              Chunk("data", kSamples)),
+         {FALSE, TRUE}},
+        {"extensible compressed sub-format is unsupported",
+         Riff(Chunk("fmt ", ExtensibleContents({.bits = 4}, kAdpcmSubFormat)) + Chunk("data", kSamples)),
+         {FALSE, TRUE}},
+        {"extensible PCM still gets the format checks",
+         Riff(Chunk("fmt ", ExtensibleContents({.average = 352800, .align = 8})) + Chunk("data", kSamples)),
+         {}},
+        {"0xFFFE chunk of 18 bytes, too short for a sub-format",
+         Riff(Chunk("fmt ", FmtContents({.tag = 0xFFFE}) + Le16(22)) + Chunk("data", kSamples)), {}},
+        {"0xFFFE chunk of 16 bytes",
+         Riff(Chunk("fmt ", FmtContents({.tag = 0xFFFE})) + Chunk("data", kSamples)), {}},
+        {"0xFFFE chunk one byte short of a sub-format",
+         Riff(Chunk("fmt ", ExtensibleContents({}).substr(0, 39)) + std::string(1, '\0') +
+              Chunk("data", kSamples)),
+         {}},
+        {"0xFFFE chunk of 40 bytes with extra size 0",
+         Riff(Chunk("fmt ", ExtensibleContents({}, kPcmSubFormat, 0, 0)) + Chunk("data", kSamples)), {}},
     };
     for (const Case& c : cases) {
         MemoryWaveIo file(c.bytes);
@@ -143,6 +255,11 @@ TEST(WaveFileRead, Rules)
         EXPECT_EQ(description.dataOffset, c.expected.dataOffset) << c.name;
         EXPECT_EQ(description.dataSize, c.expected.dataSize) << c.name;
         EXPECT_EQ(description.fileSize, c.expected.fileSize) << c.name;
+        if (!c.expected.format.empty()) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(&description.fileFormat), 20),
+                      c.expected.format)
+                << c.name;
+        }
     }
 }
 
@@ -182,23 +299,180 @@ TEST(WaveFileRead, FileShorterThanItsLengthThrows)
     EXPECT_THROW(ReadWaveFile(file, description), CFileException);
 }
 
-TEST(WaveFileRead, SkipBytesReadsInPiecesOfAtMost1000)
+// Counts the bytes read through it.
+class CountingWaveIo : public MemoryWaveIo {
+public:
+    using MemoryWaveIo::MemoryWaveIo;
+    UINT Read(void* buffer, UINT count) override
+    {
+        UINT got = MemoryWaveIo::Read(buffer, count);
+        bytesRead += got;
+        return got;
+    }
+    std::uint64_t bytesRead = 0;
+};
+
+TEST(WaveFileRead, SkipBytesMovesWithoutReading)
 {
-    class Counting : public MemoryWaveIo {
-    public:
-        using MemoryWaveIo::MemoryWaveIo;
-        UINT Read(void* buffer, UINT count) override
-        {
-            largest = std::max(largest, count);
-            ++reads;
-            return MemoryWaveIo::Read(buffer, count);
-        }
-        UINT largest = 0;
-        int reads = 0;
-    };
-    Counting file(std::string(2500, 'x'));
-    SkipBytes(file, 2500);
-    EXPECT_EQ(file.largest, 1000u);
-    EXPECT_EQ(file.reads, 3);
+    std::string bytes(2500, 'x');
+    bytes.back() = 'z';
+    CountingWaveIo file(bytes);
+    SkipBytes(file, 2499);
+    EXPECT_EQ(file.bytesRead, 0u);
+    char last = 0;
+    ASSERT_EQ(file.Read(&last, 1), 1u);
+    EXPECT_EQ(last, 'z');
+    SkipBytes(file, 0);
     EXPECT_THROW(SkipBytes(file, 1), CFileException);
+}
+
+// A file of the given length that holds head at its start and tail at tailOffset, zeros
+// between, without storing the zeros; counts the bytes read.
+class SparseWaveIo : public WaveIo {
+public:
+    SparseWaveIo(std::string head, std::uint64_t tailOffset, std::string tail)
+        : m_head(std::move(head)), m_tailOffset(tailOffset), m_tail(std::move(tail))
+    {
+    }
+    UINT Read(void* buffer, UINT count) override
+    {
+        UINT got = static_cast<UINT>(std::min<std::uint64_t>(count, Length() - std::min(m_position, Length())));
+        auto* out = static_cast<char*>(buffer);
+        for (UINT i = 0; i < got; ++i, ++m_position) {
+            if (m_position < m_head.size())
+                out[i] = m_head[m_position];
+            else if (m_position >= m_tailOffset)
+                out[i] = m_tail[m_position - m_tailOffset];
+            else
+                out[i] = 0;
+        }
+        bytesRead += got;
+        return got;
+    }
+    void Write(const void*, UINT) override { FAIL() << "the reader writes nothing"; }
+    void SeekTo(std::uint64_t position) override { m_position = position; }
+    std::uint64_t Seek(std::int64_t offset) override
+    {
+        m_position = static_cast<std::uint64_t>(static_cast<std::int64_t>(m_position) + offset);
+        return m_position;
+    }
+    std::uint64_t Length() const override { return m_tailOffset + m_tail.size(); }
+
+    std::uint64_t bytesRead = 0;
+
+private:
+    std::string m_head;
+    std::uint64_t m_tailOffset;
+    std::string m_tail;
+    std::uint64_t m_position = 0;
+};
+
+TEST(WaveFileRead, ChunksAreSteppedOverWithoutReadingThem)
+{
+    // A 3 GB chunk before "data", and an odd-sized one with its pad byte: only headers are read.
+    constexpr DWORD kPadding = 3000000000u;
+    const std::string fmt = Chunk("fmt ", FmtContents({}) + Le16(0) + std::string(1000, 'f'));
+    const std::string head = "RIFF" + Le32(0xFFFFFFFF) + "WAVE" + fmt + Chunk("odd ", "abc") +
+                             std::string(1, '\0') + Header("junk", kPadding);
+    const std::uint64_t dataHeader = head.size() + std::uint64_t{kPadding};
+    SparseWaveIo file(head, dataHeader, Chunk("data", kSamples));
+    WaveFileDescription description;
+    ReadWaveFile(file, description);
+    ASSERT_TRUE(description.formatValid);
+    EXPECT_EQ(description.dataOffset, dataHeader + 8);
+    EXPECT_EQ(description.dataSize, 16u);
+    EXPECT_EQ(description.fileSize, dataHeader + 24);
+    // 12 bytes of RIFF header, four chunk headers and 18 bytes of format.
+    EXPECT_EQ(file.bytesRead, 12u + 4 * 8 + 18);
+}
+
+namespace {
+
+// An opened document that has not been modified: saving copies its file.
+class OpenedDocument : public WaveDocumentSource {
+public:
+    explicit OpenedDocument(std::string path) : m_path(std::move(path)) {}
+    BOOL IsModified() const override { return FALSE; }
+    const Segment& FirstSegment() const override { return m_segment; }
+    WaveIo& CaptureFile() const override { throw std::logic_error("an opened file has no capture"); }
+    std::string GetPathName() const override { return m_path; }
+
+private:
+    std::string m_path;
+    Segment m_segment;
+};
+
+} // namespace
+
+TEST(WaveFileRead, FilesWrittenBySox)
+{
+    if (std::system("command -v sox >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "sox is not installed";
+    TestEnvironment environment;
+    const Fmt stereo16{.channels = 2, .rate = 44100, .average = 176400, .align = 4, .bits = 16};
+    const Fmt mono8{.channels = 1, .rate = 8000, .average = 8000, .align = 1, .bits = 8};
+    const Fmt six24{.channels = 6, .rate = 48000, .average = 864000, .align = 18, .bits = 24};
+    const Fmt stereo24{.channels = 2, .rate = 48000, .average = 288000, .align = 6, .bits = 24};
+    const Fmt mono32{.channels = 1, .rate = 48000, .average = 192000, .align = 4, .bits = 32};
+    struct Case {
+        const char* name;
+        std::string command; // writes the file OUT
+        Expected expected;   // fileSize is the file's length on disk
+    };
+    const std::string synth = " synth 0.1 sine 440 2>/dev/null";
+    const Case cases[] = {
+        {"16-bit stereo written to a pipe",
+         "sox -n -r 44100 -c 2 -b 16 -t wav -" + synth + " | cat > OUT",
+         Valid(44, 17640, 0, PlainRecord(stereo16))},
+        {"8-bit mono written to a pipe", "sox -n -r 8000 -c 1 -b 8 -t wav -" + synth + " | cat > OUT",
+         Valid(44, 800, 0, PlainRecord(mono8))},
+        {"24-bit 6 channels written to a pipe (extensible, with a fact chunk)",
+         "sox -n -r 48000 -c 6 -b 24 -t wav -" + synth + " | cat > OUT",
+         Valid(80, 86400, 0, PlainRecord(six24))},
+        {"32-bit mono written to a pipe (extensible)",
+         "sox -n -r 48000 -c 1 -b 32 -t wav -" + synth + " | cat > OUT",
+         Valid(80, 19200, 0, PlainRecord(mono32))},
+        {"24-bit stereo written to a file (sizes filled in)",
+         "sox -n -r 48000 -c 2 -b 24 OUT" + synth, Valid(80, 28800, 0, PlainRecord(stereo24))},
+        {"16-bit stereo cut short inside a frame",
+         "sox -n -r 44100 -c 2 -b 16 -t wav - synth 1 sine 440 2>/dev/null | head -c 10001 > OUT",
+         Valid(44, 9956, 0, PlainRecord(stereo16))},
+        {"32-bit floating point written to a pipe",
+         "sox -n -r 48000 -c 1 -e floating-point -b 32 -t wav -" + synth + " | cat > OUT",
+         {FALSE, TRUE}},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        const std::string path = environment.Path("sox" + std::to_string(++index) + ".wav");
+        std::string command = c.command;
+        command.replace(command.find("OUT"), 3, "'" + path + "'");
+        ASSERT_EQ(std::system(command.c_str()), 0) << c.name << ": " << command;
+        const std::string bytes = ReadWholeFile(path);
+        ASSERT_GT(bytes.size(), 44u) << c.name;
+
+        WaveFileDescription description;
+        {
+            CFile file(path, CFile::modeRead | CFile::shareDenyWrite);
+            CFileWaveIo io(file);
+            ReadWaveFile(io, description);
+        }
+        EXPECT_EQ(description.formatValid, c.expected.valid) << c.name;
+        EXPECT_EQ(description.formatUnsupported, c.expected.unsupported) << c.name;
+        if (!c.expected.valid)
+            continue;
+        EXPECT_EQ(description.dataOffset, c.expected.dataOffset) << c.name;
+        EXPECT_EQ(description.dataSize, c.expected.dataSize) << c.name;
+        EXPECT_EQ(description.fileSize, bytes.size()) << c.name;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&description.fileFormat), 20), c.expected.format)
+            << c.name;
+
+        // Save As of the opened file keeps its header as it was, placeholders included.
+        const std::string copy = path + ".copy";
+        {
+            CFile target(copy, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive);
+            CFileWaveIo io(target);
+            WriteWaveFile(io, OpenedDocument(path));
+        }
+        EXPECT_EQ(ReadWholeFile(copy), bytes) << c.name;
+    }
 }
