@@ -34,38 +34,32 @@ struct ElementInfo {
     DWORD controls = 0;
 };
 
-// The element's side of one direction; channels 0 when the element has nothing of it.
-ElementInfo PlaybackSide(snd_mixer_elem_t* element, const std::string& name)
-{
-    ElementInfo info{name};
-    bool volume = snd_mixer_selem_has_playback_volume(element);
-    bool mute = snd_mixer_selem_has_playback_switch(element);
-    if (!volume && !mute)
-        return info;
-    info.controls = (volume ? 1 : 0) + (mute ? 1 : 0);
-    if (snd_mixer_selem_is_playback_mono(element))
-        info.channels = 1;
-    else
-        for (int channel = 0; channel <= SND_MIXER_SCHN_LAST; ++channel)
-            if (snd_mixer_selem_has_playback_channel(element, static_cast<snd_mixer_selem_channel_id_t>(channel)))
-                ++info.channels;
-    info.channels = std::max<DWORD>(info.channels, 1);
-    return info;
-}
+// The ALSA queries of one direction of a simple mixer element.
+struct Direction {
+    int (*hasVolume)(snd_mixer_elem_t*);
+    int (*hasSwitch)(snd_mixer_elem_t*);
+    int (*isMono)(snd_mixer_elem_t*);
+    int (*hasChannel)(snd_mixer_elem_t*, snd_mixer_selem_channel_id_t);
+};
+const Direction kPlayback{snd_mixer_selem_has_playback_volume, snd_mixer_selem_has_playback_switch,
+                          snd_mixer_selem_is_playback_mono, snd_mixer_selem_has_playback_channel};
+const Direction kCapture{snd_mixer_selem_has_capture_volume, snd_mixer_selem_has_capture_switch,
+                         snd_mixer_selem_is_capture_mono, snd_mixer_selem_has_capture_channel};
 
-ElementInfo CaptureSide(snd_mixer_elem_t* element, const std::string& name)
+// The element's side of one direction; channels 0 when the element has nothing of it.
+ElementInfo SideOf(snd_mixer_elem_t* element, const std::string& name, const Direction& direction)
 {
     ElementInfo info{name};
-    bool volume = snd_mixer_selem_has_capture_volume(element);
-    bool mute = snd_mixer_selem_has_capture_switch(element);
+    bool volume = direction.hasVolume(element);
+    bool mute = direction.hasSwitch(element);
     if (!volume && !mute)
         return info;
     info.controls = (volume ? 1 : 0) + (mute ? 1 : 0);
-    if (snd_mixer_selem_is_capture_mono(element))
+    if (direction.isMono(element))
         info.channels = 1;
     else
         for (int channel = 0; channel <= SND_MIXER_SCHN_LAST; ++channel)
-            if (snd_mixer_selem_has_capture_channel(element, static_cast<snd_mixer_selem_channel_id_t>(channel)))
+            if (direction.hasChannel(element, static_cast<snd_mixer_selem_channel_id_t>(channel)))
                 ++info.channels;
     info.channels = std::max<DWORD>(info.channels, 1);
     return info;
@@ -174,9 +168,9 @@ MixerDevice CardMixer(int card)
                 std::string name = snd_mixer_selem_get_name(element);
                 if (unsigned index = snd_mixer_selem_get_index(element); index > 0)
                     name += " " + std::to_string(index);
-                if (ElementInfo side = PlaybackSide(element, name); side.channels > 0)
+                if (ElementInfo side = SideOf(element, name, kPlayback); side.channels > 0)
                     playback.push_back(side);
-                if (ElementInfo side = CaptureSide(element, name); side.channels > 0)
+                if (ElementInfo side = SideOf(element, name, kCapture); side.channels > 0)
                     capture.push_back(side);
             }
         }
