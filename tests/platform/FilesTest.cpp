@@ -275,3 +275,24 @@ TEST(Files, ShortPathNames)
     EXPECT_EQ(GetShortPathNameA(same, same, sizeof same), 24u);
     EXPECT_STREQ(same, "A Long Protocol Name.txt");
 }
+
+TEST(Files, ShortPathOfSixtyFiveCharactersNeedsMoreThanSixtyFiveBytes)
+{
+    // The settings dialog asks for the short form into 65 bytes and refuses results of 65 or
+    // more: a path of 64 characters fits, one of 65 does not.
+    TestEnvironment environment;
+    const std::size_t folderLength = environment.Folder().size() + 1;
+    ASSERT_LT(folderLength, 60u);
+    struct Case {
+        std::size_t pathLength;
+        DWORD result;
+    };
+    const Case cases[] = {{64, 64}, {65, 66}};
+    for (const Case& c : cases) {
+        std::string path = environment.Path(std::string(c.pathLength - folderLength, 'n'));
+        ASSERT_EQ(path.size(), c.pathLength);
+        WriteWholeFile(path, "x");
+        char buffer[65];
+        EXPECT_EQ(GetShortPathNameA(path.c_str(), buffer, sizeof buffer), c.result) << c.pathLength;
+    }
+}
