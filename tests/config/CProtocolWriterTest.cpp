@@ -84,9 +84,9 @@ MixerDevice CardMixer()
     return mixer;
 }
 
-// The example header of one waveOut device and one mixer with a destination and a source.
-// Our waveOut product ids are the device id + 1, so P=2 of the example reads P=1 here.
-const char* const kExampleHeader = R"(1999.03.04 14:03:07 (07.412) WaveHarvester driver protocol.
+// The header of a machine with one waveOut device ("Card Out", product id 1: waveOut product
+// ids are the device id + 1) and one mixer with one destination and one source.
+const char* const kExpectedHeader = R"(1999.03.04 14:03:07 (07.412) WaveHarvester driver protocol.
 D=1 I=1 95=1 NT=0 W=1 EM=1 Se=1 Ar=1 MBR=38
 Pgm: Mid=0 PidO=0 PidI=0 PidM=0 v=100 CAL=1E8480 CD=Mar 02 1999 09:30:00
 
@@ -112,7 +112,7 @@ std::vector<std::string> Split(const std::string& text, const std::string& separ
     return parts;
 }
 
-ProtocolHeaderValues ExampleValues()
+ProtocolHeaderValues ConnectedValues()
 {
     static int semaphore;
     static char area;
@@ -130,10 +130,10 @@ ProtocolHeaderValues ExampleValues()
 
 } // namespace
 
-TEST_F(ProtocolWriterTest, WholeHeaderFollowsTheExampleLineByLine)
+TEST_F(ProtocolWriterTest, WholeHeaderLineByLine)
 {
     Machine({CardOut()}, {CardMixer()});
-    WriteOneHeader(ExampleValues());
+    WriteOneHeader(ConnectedValues());
 
     std::string written = Written();
     ASSERT_EQ(written.substr(0, 4), "\r\n\r\n") << "two line breaks come first";
@@ -141,9 +141,9 @@ TEST_F(ProtocolWriterTest, WholeHeaderFollowsTheExampleLineByLine)
     EXPECT_EQ(Split(written, "\r\n").size(), Split(written, "\n").size()) << "every line feed follows a carriage return";
 
     std::vector<std::string> lines = Split(written.substr(4, written.size() - 6), "\r\n");
-    std::vector<std::string> example = Split(kExampleHeader, "\n");
-    ASSERT_EQ(lines.size(), example.size()) << written;
-    // The date, the time and the build stamp differ by value; every other line is the example's.
+    std::vector<std::string> expected = Split(kExpectedHeader, "\n");
+    ASSERT_EQ(lines.size(), expected.size()) << written;
+    // The date, the time and the build stamp differ by value; every other line is exact.
     EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d \(07\.412\) WaveHarvester driver protocol\.)")))
         << lines[0];
     const std::string pgm = "Pgm: Mid=0 PidO=0 PidI=0 PidM=0 v=100 CAL=1E8480 CD=";
@@ -154,7 +154,7 @@ TEST_F(ProtocolWriterTest, WholeHeaderFollowsTheExampleLineByLine)
     EXPECT_EQ(lines[2].substr(pgm.size()), ProtocolBuildStamp());
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (i != 0 && i != 2) {
-            EXPECT_EQ(lines[i], example[i]) << "line " << i;
+            EXPECT_EQ(lines[i], expected[i]) << "line " << i;
         }
     }
 }
@@ -166,10 +166,10 @@ TEST_F(ProtocolWriterTest, ConnectionStateFlags)
         ProtocolHeaderValues values;
         const char* line;
     };
-    ProtocolHeaderValues nt = ExampleValues();
+    ProtocolHeaderValues nt = ConnectedValues();
     nt.driverReply = kDriverReplyNT;
     nt.peakAreaUse = 2000000;
-    ProtocolHeaderValues other = ExampleValues();
+    ProtocolHeaderValues other = ConnectedValues();
     other.driverReply = 1;
     other.workWindow = 0;
     other.captureArea = nullptr;
@@ -280,9 +280,9 @@ TEST_F(ProtocolWriterTest, TwoHeadersAreBothAppended)
 {
     Machine({CardOut()}, {CardMixer()});
     WriteWholeFile(ProtocolPath(), "driver text\r\n");
-    WriteOneHeader(ExampleValues());
+    WriteOneHeader(ConnectedValues());
     std::string first = Written();
-    WriteOneHeader(ExampleValues());
+    WriteOneHeader(ConnectedValues());
     std::string both = Written();
     ASSERT_EQ(first.substr(0, 13), "driver text\r\n");
     std::string header = first.substr(13);
@@ -319,7 +319,7 @@ TEST(ProtocolWriter, WritesNothingWithoutAFileName)
         }
         {
             CProtocolWriter writer;
-            writer.WriteHeader(ExampleValues());
+            writer.WriteHeader(ConnectedValues());
         }
         EXPECT_FALSE(FileExists(path)) << c.name;
     }
