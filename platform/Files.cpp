@@ -14,6 +14,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -277,4 +278,88 @@ DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
         return length + 1;
     std::memcpy(buffer, value, length + 1);
     return length;
+}
+
+namespace {
+
+// Copies a result the Win32 way: the length without the terminator when it fits, else the
+// size needed including it.
+DWORD CopyPathResult(const std::string& path, LPSTR buffer, DWORD bufferLength)
+{
+    DWORD length = static_cast<DWORD>(path.size());
+    if (buffer == nullptr || bufferLength <= length)
+        return length + 1;
+    std::memmove(buffer, path.c_str(), path.size() + 1);
+    return length;
+}
+
+} // namespace
+
+DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR* filePart)
+{
+    if (filePart != nullptr)
+        *filePart = nullptr;
+    if (fileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (*fileName == '\0') {
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
+    std::string path = fileName;
+    if (path[0] != '/') {
+        char cwd[4096];
+        if (::getcwd(cwd, sizeof cwd) == nullptr) {
+            SetLastErrorFromErrno();
+            return 0;
+        }
+        path = std::string(cwd) + "/" + path;
+    }
+    bool trailingSlash = path.back() == '/';
+    std::vector<std::string> components;
+    std::string::size_type start = 0;
+    while (start <= path.size()) {
+        std::string::size_type end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        std::string component = path.substr(start, end - start);
+        if (component == "..") {
+            if (!components.empty())
+                components.pop_back();
+        } else if (!component.empty() && component != ".") {
+            components.push_back(component);
+        }
+        start = end + 1;
+    }
+    std::string full;
+    for (const std::string& component : components)
+        full += "/" + component;
+    if (full.empty() || trailingSlash)
+        full += "/";
+
+    DWORD result = CopyPathResult(full, buffer, bufferLength);
+    if (result == full.size() && filePart != nullptr && full.back() != '/')
+        *filePart = buffer + full.find_last_of('/') + 1;
+    return result;
+}
+
+DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD bufferLength)
+{
+    if (longPath == nullptr || *longPath == '\0') {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    struct stat info;
+    if (::stat(longPath, &info) != 0) {
+        int error = errno;
+        if (error == ENOENT && !FolderExists(longPath))
+            SetLastError(ERROR_PATH_NOT_FOUND);
+        else if (error == ENOENT)
+            SetLastError(ERROR_FILE_NOT_FOUND);
+        else
+            SetLastError(Win32ErrorFromErrno(error));
+        return 0;
+    }
+    return CopyPathResult(longPath, shortPath, bufferLength);
 }

@@ -1,6 +1,6 @@
 // Files, folders and the environment as the program's logic uses them: CreateFileA with the
 // creation modes, sharing and FILE_FLAG_DELETE_ON_CLOSE, the current directory and environment
-// variables. Paths use "/".
+// variables, full and short path names. Paths use "/".
 #pragma once
 
 #include "Win32Types.h"
@@ -41,3 +41,18 @@ BOOL SetCurrentDirectoryA(LPCSTR pathName);
 // Returns the length without the terminating zero; when the buffer is too small, the size
 // needed including it; 0 with ERROR_ENVVAR_NOT_FOUND when the variable is missing.
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+
+// The absolute form of a path, made against the current directory: "." and ".." components and
+// repeated "/" are resolved by the text alone (the path need not exist; symbolic links are not
+// followed), a trailing "/" is kept. Returns the length without the terminating zero; when the
+// buffer is too small, the size needed including it; 0 on failure (ERROR_INVALID_NAME for the
+// empty text). filePart, when given, points at the last component in the buffer, or is null
+// when the path ends in "/".
+DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR* filePart);
+
+// Linux has no short names: the short form of an existing path is the path itself, exactly as
+// given. Returns the length without the terminating zero; when the buffer is too small, the
+// size needed including it; 0 on failure: ERROR_FILE_NOT_FOUND when the file is missing,
+// ERROR_PATH_NOT_FOUND when a folder on the way is, ERROR_INVALID_PARAMETER for the empty text.
+// The two buffers may be the same.
+DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD bufferLength);

@@ -1,5 +1,6 @@
 #include "WaveOut.h"
 
+#include <algorithm>
 #include <alsa/asoundlib.h>
 #include <cstring>
 #include <mutex>
@@ -44,6 +45,8 @@ std::vector<WaveOutDevice> AlsaDevices()
             std::size_t newline = device.productName.find('\n');
             if (newline != std::string::npos)
                 device.productName.resize(newline);
+            if (device.productName.size() > MAXPNAMELEN - 1)
+                device.productName.resize(MAXPNAMELEN - 1);
             device.driverVersion = DriverVersionOf(name);
             devices.push_back(std::move(device));
         }
@@ -92,9 +95,9 @@ MMRESULT waveOutGetDevCapsA(std::uintptr_t deviceId, WAVEOUTCAPSA* caps, UINT si
     caps->wMid = 1;
     caps->wPid = static_cast<WORD>(deviceId + 1);
     caps->vDriverVersion = device.driverVersion;
-    std::strncpy(caps->szPname, device.productName.c_str(), MAXPNAMELEN - 1);
+    std::memcpy(caps->szPname, device.productName.data(), std::min(MAXPNAMELEN, device.productName.size()));
     caps->dwFormats = kFormatsAll;
     caps->wChannels = 2;
-    caps->dwSupport = 0x0C; // volume, left-right volume
+    caps->dwSupport = device.support;
     return MMSYSERR_NOERROR;
 }

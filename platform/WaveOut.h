@@ -25,6 +25,15 @@ constexpr MMRESULT WAVERR_BADFORMAT = 32;
 
 constexpr std::size_t MAXPNAMELEN = 32;
 
+// Support flags of WAVEOUTCAPSA.
+constexpr DWORD WAVECAPS_PITCH = 0x0001;
+constexpr DWORD WAVECAPS_PLAYBACKRATE = 0x0002;
+constexpr DWORD WAVECAPS_VOLUME = 0x0004;
+constexpr DWORD WAVECAPS_LRVOLUME = 0x0008;
+constexpr DWORD WAVECAPS_SYNC = 0x0010;
+constexpr DWORD WAVECAPS_SAMPLEACCURATE = 0x0020;
+constexpr DWORD WAVECAPS_DIRECTSOUND = 0x0040;
+
 #pragma pack(push, 1)
 struct WAVEOUTCAPSA {
     WORD wMid;
@@ -42,9 +51,12 @@ static_assert(sizeof(WAVEOUTCAPSA) == 52);
 // One playback device as the list knows it.
 struct WaveOutDevice {
     std::string pcmName;     // the ALSA PCM to open
-    std::string productName; // not yet cut to 31 characters
+    // Copied into the capabilities as far as it fits: a name of 32 characters or more fills
+    // the field without a terminator (ALSA's list cuts its names to 31).
+    std::string productName;
     UINT driverVersion = 0;
     MMRESULT capsError = MMSYSERR_NOERROR; // a fake list can make the query fail
+    DWORD support = WAVECAPS_VOLUME | WAVECAPS_LRVOLUME;
 };
 
 class WaveOutDeviceList {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -132,4 +133,166 @@ TEST(Files, CurrentDirectoryRoundTrip)
     EXPECT_FALSE(SetCurrentDirectoryA(environment.Path("missing").c_str()));
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
     ASSERT_TRUE(SetCurrentDirectoryA(saved));
+}
+
+namespace {
+
+// Runs the body with the current directory set to a folder, and puts the old one back.
+class CurrentDirectory {
+public:
+    explicit CurrentDirectory(const std::string& folder)
+    {
+        GetCurrentDirectoryA(MAX_PATH, m_saved);
+        SetCurrentDirectoryA(folder.c_str());
+        char now[4096];
+        GetCurrentDirectoryA(sizeof now, now);
+        m_now = now;
+    }
+    ~CurrentDirectory() { SetCurrentDirectoryA(m_saved); }
+    const std::string& Path() const { return m_now; }
+
+private:
+    char m_saved[MAX_PATH];
+    std::string m_now;
+};
+
+} // namespace
+
+TEST(Files, FullPathNames)
+{
+    TestEnvironment environment;
+    ::mkdir(environment.Path("deep").c_str(), 0700);
+    CurrentDirectory current(environment.Path("deep"));
+    const std::string cwd = current.Path();
+    const std::string parent = cwd.substr(0, cwd.find_last_of('/'));
+    struct Case {
+        const char* name;
+        std::string path;
+        std::string full;       // empty: the call fails
+        const char* filePart;   // nullptr: none
+    };
+    const Case cases[] = {
+        {"relative name", "name.txt", cwd + "/name.txt", "name.txt"},
+        {"missing file is fine", "missing/file", cwd + "/missing/file", "file"},
+        {"dot components", "./a/./b/../c", cwd + "/a/c", "c"},
+        {"parent folder", "../x", parent + "/x", "x"},
+        {"absolute with repeated slashes", "/usr//lib///x", "/usr/lib/x", "x"},
+        {"trailing slash kept", "/usr/lib/", "/usr/lib/", nullptr},
+        {"above the root", "/../../a", "/a", "a"},
+        {"root", "/", "/", nullptr},
+        {"root by dots", "/usr/..", "/", nullptr},
+        {"dot alone", ".", cwd, cwd.c_str() + cwd.find_last_of('/') + 1},
+    };
+    for (const Case& c : cases) {
+        char buffer[MAX_PATH];
+        char* filePart = buffer; // must be overwritten
+        DWORD length = GetFullPathNameA(c.path.c_str(), sizeof buffer, buffer, &filePart);
+        ASSERT_EQ(length, c.full.size()) << c.name;
+        EXPECT_EQ(std::string(buffer), c.full) << c.name;
+        if (c.filePart == nullptr)
+            EXPECT_EQ(filePart, nullptr) << c.name;
+        else
+            EXPECT_STREQ(filePart, c.filePart) << c.name;
+    }
+
+    SetLastError(0);
+    char buffer[MAX_PATH];
+    EXPECT_EQ(GetFullPathNameA("", sizeof buffer, buffer, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+}
+
+TEST(Files, PathResultsAreSizedLikeWin32)
+{
+    TestEnvironment environment;
+    WriteWholeFile(environment.Path("present"), "x");
+    const std::string path = environment.Path("present");
+    const DWORD length = static_cast<DWORD>(path.size());
+    struct Case {
+        const char* name;
+        DWORD bufferLength;
+        DWORD result;
+    };
+    const Case cases[] = {
+        {"ample buffer", length + 10, length},
+        {"exact fit with terminator", length + 1, length},
+        {"one short: size needed", length, length + 1},
+        {"no room at all", 0, length + 1},
+    };
+    for (const Case& c : cases) {
+        std::string full(c.bufferLength + 1, '#');
+        std::string shortForm(c.bufferLength + 1, '#');
+        EXPECT_EQ(GetFullPathNameA(path.c_str(), c.bufferLength, full.data(), nullptr), c.result) << c.name;
+        EXPECT_EQ(GetShortPathNameA(path.c_str(), shortForm.data(), c.bufferLength), c.result) << c.name;
+        if (c.result == length) {
+            EXPECT_STREQ(full.c_str(), path.c_str()) << c.name;
+            EXPECT_STREQ(shortForm.c_str(), path.c_str()) << c.name;
+        } else {
+            EXPECT_EQ(full[0], '#') << c.name << ": a buffer too small stays untouched";
+            EXPECT_EQ(shortForm[0], '#') << c.name;
+        }
+    }
+    // A path longer than the settings dialog's 260 characters asks for more than 260.
+    std::string longPath = "/" + std::string(300, 'a');
+    char buffer[MAX_PATH];
+    EXPECT_EQ(GetFullPathNameA(longPath.c_str(), sizeof buffer, buffer, nullptr), 302u);
+}
+
+TEST(Files, ShortPathNames)
+{
+    TestEnvironment environment;
+    WriteWholeFile(environment.Path("A Long Protocol Name.txt"), "x");
+    CurrentDirectory current(environment.Folder());
+    struct Case {
+        const char* name;
+        std::string path;
+        DWORD error; // 0: the short form is the path itself
+    };
+    const Case cases[] = {
+        {"existing file, absolute, long name", environment.Path("A Long Protocol Name.txt"), 0},
+        {"existing file, relative", "A Long Protocol Name.txt", 0},
+        {"existing folder", environment.Folder(), 0},
+        {"missing file", environment.Path("missing.txt"), ERROR_FILE_NOT_FOUND},
+        {"other letter case is another file", environment.Path("a long protocol name.txt"), ERROR_FILE_NOT_FOUND},
+        {"missing folder", environment.Path("missing/file.txt"), ERROR_PATH_NOT_FOUND},
+        {"empty text", "", ERROR_INVALID_PARAMETER},
+    };
+    for (const Case& c : cases) {
+        char buffer[65] = "unchanged";
+        SetLastError(0);
+        DWORD length = GetShortPathNameA(c.path.c_str(), buffer, sizeof buffer);
+        if (c.error == 0) {
+            EXPECT_EQ(length, c.path.size()) << c.name;
+            EXPECT_EQ(std::string(buffer), c.path) << c.name;
+        } else {
+            EXPECT_EQ(length, 0u) << c.name;
+            EXPECT_EQ(GetLastError(), c.error) << c.name;
+            EXPECT_STREQ(buffer, "unchanged") << c.name;
+        }
+    }
+
+    // In place, as callers may pass one buffer twice.
+    char same[MAX_PATH] = "A Long Protocol Name.txt";
+    EXPECT_EQ(GetShortPathNameA(same, same, sizeof same), 24u);
+    EXPECT_STREQ(same, "A Long Protocol Name.txt");
+}
+
+TEST(Files, ShortPathOfSixtyFiveCharactersNeedsMoreThanSixtyFiveBytes)
+{
+    // The settings dialog asks for the short form into 65 bytes and refuses results of 65 or
+    // more: a path of 64 characters fits, one of 65 does not.
+    TestEnvironment environment;
+    const std::size_t folderLength = environment.Folder().size() + 1;
+    ASSERT_LT(folderLength, 60u);
+    struct Case {
+        std::size_t pathLength;
+        DWORD result;
+    };
+    const Case cases[] = {{64, 64}, {65, 66}};
+    for (const Case& c : cases) {
+        std::string path = environment.Path(std::string(c.pathLength - folderLength, 'n'));
+        ASSERT_EQ(path.size(), c.pathLength);
+        WriteWholeFile(path, "x");
+        char buffer[65];
+        EXPECT_EQ(GetShortPathNameA(path.c_str(), buffer, sizeof buffer), c.result) << c.pathLength;
+    }
 }
