@@ -93,6 +93,14 @@ void ReplacingFileWriter::SeekTo(std::uint64_t position)
         Fail(errno);
 }
 
+std::uint64_t ReplacingFileWriter::Seek(std::int64_t offset)
+{
+    off_t position = ::lseek(m_fd, static_cast<off_t>(offset), SEEK_CUR);
+    if (position < 0)
+        Fail(errno);
+    return static_cast<std::uint64_t>(position);
+}
+
 std::uint64_t ReplacingFileWriter::Length() const
 {
     struct stat info;

@@ -19,6 +19,7 @@ public:
     UINT Read(void* buffer, UINT count) override;
     void Write(const void* buffer, UINT count) override;
     void SeekTo(std::uint64_t position) override;
+    std::uint64_t Seek(std::int64_t offset) override;
     std::uint64_t Length() const override;
     std::string Name() const override { return m_target; }
 
