@@ -24,11 +24,6 @@ wxString FromUtf8(const std::string& text) { return wxString::FromUTF8(text); }
 
 } // namespace
 
-std::string CMainFrame::CaptionFor(const std::string& documentTitle)
-{
-    return LoadResourceString(AFX_IDS_APP_TITLE) + " - " + documentTitle;
-}
-
 CMainFrame::CMainFrame(ApplicationCore& application, CWaveHarvesterDoc& document)
     : wxFrame(nullptr, wxID_ANY, LoadResourceString(AFX_IDS_APP_TITLE), wxDefaultPosition,
               wxSize(kDefaultFrameWidth, kDefaultFrameHeight), kMainFrameStyle),
@@ -125,7 +120,7 @@ void CMainFrame::RebuildRecentFiles()
 
 void CMainFrame::RefreshFrame()
 {
-    const wxString caption = FromUtf8(CaptionFor(m_document.GetTitle()));
+    const wxString caption = FromUtf8(FrameCaption(m_document.GetTitle()));
     if (GetTitle() != caption)
         SetTitle(caption);
     RebuildRecentFiles();

@@ -33,8 +33,6 @@ public:
 
     CWaveHarvesterView& View() { return *m_view; }
     DocumentCommands& Commands() { return m_commands; }
-    // The caption for the document's title.
-    static std::string CaptionFor(const std::string& documentTitle);
     // Sets the caption and the recent-file entries from the document and the list.
     void RefreshFrame();
 

@@ -38,6 +38,11 @@ bool WritableFile(const std::string& path)
 
 } // namespace
 
+std::string FrameCaption(const std::string& documentTitle)
+{
+    return LoadResourceString(AFX_IDS_APP_TITLE) + " - " + documentTitle;
+}
+
 std::string FolderOfPath(const std::string& path)
 {
     std::string::size_type slash = path.find_last_of('/');

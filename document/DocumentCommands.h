@@ -55,6 +55,9 @@ private:
     RecentFileList& m_recentFiles;
 };
 
+// The main frame's caption for a document title: the program's name, " - ", the title.
+std::string FrameCaption(const std::string& documentTitle);
+
 // The folder part of a path ("" when it has none).
 std::string FolderOfPath(const std::string& path);
 
