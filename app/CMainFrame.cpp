@@ -135,6 +135,9 @@ void CMainFrame::OnIdle(wxIdleEvent& event)
 void CMainFrame::OnCommand(wxCommandEvent& event)
 {
     const UINT command = CommandOfWxId(event.GetId());
+    // A disabled command does nothing, also when its accelerator is pressed.
+    if (m_view->Logic().CommandEnabled(command) == 0)
+        return;
     switch (command) {
     case ID_APP_ABOUT: {
         CAboutBox about(this);

@@ -7,6 +7,8 @@
 #include "StringTable.h"
 
 #include <cstdio>
+#include <csignal>
+#include <glib-unix.h>
 #include <wx/cshelp.h>
 #include <wx/msgdlg.h>
 
@@ -35,6 +37,17 @@ int PresentMessageBox(HWND, const std::string& text, const std::string& caption,
     case wxID_CANCEL: return IDCANCEL;
     default: return IDOK;
     }
+}
+
+// A request to end from outside (the session ending, kill) closes the window as the user would:
+// an unsaved recording is asked about, and shutdown stores what it stores on a normal exit.
+gboolean OnTerminationSignal(gpointer data)
+{
+    auto* app = static_cast<CWaveHarvesterApp*>(data);
+    if (wxWindow* top = app->GetTopWindow())
+        top->Close(false);
+    wxWakeUpIdle();
+    return G_SOURCE_CONTINUE;
 }
 
 } // namespace
@@ -83,6 +96,9 @@ bool CWaveHarvesterApp::InitInstance()
     m_frame->Show(true);
     m_frame->Update();
 
+    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP})
+        m_signalSources.push_back(g_unix_signal_add(signalNumber, OnTerminationSignal, this));
+
     if (m_core.NeedsSettingsAtStartUp()) {
         wxCommandEvent settings(wxEVT_MENU, WxCommandId(ID_SETTINGS));
         wxQueueEvent(m_frame, settings.Clone());
@@ -92,6 +108,9 @@ bool CWaveHarvesterApp::InitInstance()
 
 int CWaveHarvesterApp::ExitInstance()
 {
+    for (unsigned source : m_signalSources)
+        g_source_remove(source);
+    m_signalSources.clear();
     m_core.Shutdown();
     SetMessageBoxPresenter({});
     return wxApp::OnExit();

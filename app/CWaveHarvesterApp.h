@@ -9,6 +9,7 @@
 #include <wx/app.h>
 
 #include <memory>
+#include <vector>
 
 class CMainFrame;
 
@@ -30,4 +31,5 @@ private:
     ApplicationCore m_core;
     CWaveHarvesterDoc m_document;
     CMainFrame* m_frame = nullptr;
+    std::vector<unsigned> m_signalSources;
 };

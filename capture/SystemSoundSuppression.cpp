@@ -80,6 +80,10 @@ void SwitchOff(SystemSoundsState& state)
     state.suppressedSounds.clear();
     HKEY appsKey = nullptr;
     LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, kAppsKeyPath, 0, KEY_READ, &appsKey);
+    // Without an event sound scheme (the usual state here: no desktop writes one) there is
+    // nothing to switch off, which is not an error worth a box at every start.
+    if (error == static_cast<LONG>(ERROR_FILE_NOT_FOUND))
+        return;
     if (error != ERROR_SUCCESS) {
         Report(error, "RegOpenKeyEx", kAppsKeyPath);
         return;

@@ -96,16 +96,28 @@ TEST(SystemSoundSuppression, SwitchOffAndRestoreExactly)
     EXPECT_EQ(ReadWholeFile(environment.RegistryPath()), kScheme);
 }
 
-TEST(SystemSoundSuppression, NoSchemeIsReportedAndNothingIsSwitchedOff)
+TEST(SystemSoundSuppression, NoSchemeMeansNothingToSwitchOff)
 {
     TestEnvironment environment;
     SystemSoundsState state;
     SuppressSystemSounds(true, state);
     EXPECT_FALSE(state.soundsSuppressed);
+    EXPECT_TRUE(environment.Messages().empty());
+    SuppressSystemSounds(false, state);
+    EXPECT_TRUE(environment.Messages().empty());
+}
+
+TEST(SystemSoundSuppression, AnUnreadableSchemeIsReportedAndNothingIsSwitchedOff)
+{
+    TestEnvironment environment;
+    WriteWholeFile(environment.RegistryPath(), "not a registry file\n");
+    SystemSoundsState state;
+    SuppressSystemSounds(true, state);
+    EXPECT_FALSE(state.soundsSuppressed);
     EXPECT_EQ(environment.Messages(),
               (std::vector<std::string>{Unexpected(
-                  2, "RegOpenKeyEx HKEY_CURRENT_USER\\AppEvents\\Schemes\\Apps",
-                  "The system cannot find the file specified.")}));
+                  1009, "RegOpenKeyEx HKEY_CURRENT_USER\\AppEvents\\Schemes\\Apps",
+                  "The configuration registry database is corrupt.")}));
 }
 
 TEST(SystemSoundSuppression, RestoreGoesOnPastAFailedEntry)
