@@ -1,5 +1,6 @@
 #include "Files.h"
 
+#include "FaultInjection.h"
 #include "HandleTable.h"
 #include "LastError.h"
 #include "UserPaths.h"
@@ -373,6 +374,8 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR*
 
 DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD bufferLength)
 {
+    if (InjectedFailure("GetShortPathNameA"))
+        return 0;
     if (longPath == nullptr || *longPath == '\0') {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
