@@ -21,7 +21,17 @@ namespace {
 // A closed drop-down list is one line high; the template's height includes the open list.
 constexpr int kClosedListHeight = 14;
 
-int WxId(UINT id) { return id == IDC_STATIC ? wxID_ANY : static_cast<int>(id); }
+// OK and Cancel take the toolkit's own identifiers, so that Enter, Escape and the close box
+// behave as the toolkit's users expect.
+int WxId(UINT id)
+{
+    switch (id) {
+    case IDC_STATIC: return wxID_ANY;
+    case IDOK: return wxID_OK;
+    case IDCANCEL: return wxID_CANCEL;
+    default: return static_cast<int>(id);
+    }
+}
 
 wxString FromUtf8(const std::string& text) { return wxString::FromUTF8(text); }
 
@@ -165,8 +175,11 @@ void CSettingsDlg::OnInitDialog(wxInitDialogEvent&)
 
 void CSettingsDlg::OnButton(wxCommandEvent& event)
 {
+    if (event.GetId() == wxID_OK) {
+        m_logic.OnOK();
+        return;
+    }
     switch (static_cast<UINT>(event.GetId())) {
-    case IDOK: m_logic.OnOK(); break;
     case IDC_TMP_DIR_BROWSE: m_logic.OnBrowseTmpDir(); break;
     case IDC_DEF_DIR_BROWSE: m_logic.OnBrowseDefDir(); break;
     case IDC_PROTOCOL_BROWSE: m_logic.OnBrowseProtocolFile(); break;
