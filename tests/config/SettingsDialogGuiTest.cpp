@@ -295,6 +295,19 @@ TEST_F(SettingsDialogGui, OkWithANewTemporaryFolderWritesOneValueAndCancelNone)
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(ReadWholeFile(environment.RegistryPath()), registry);
     EXPECT_EQ(environment.Messages(), std::vector<std::string>{});
+
+    // The temporary folder's Browse shows the toolkit's folder chooser; cancelled, it changes
+    // nothing.
+    ASSERT_FALSE(OpenSettingsFromMenu().empty());
+    Keys("Tab Tab Tab Tab space");
+    EXPECT_FALSE(WaitForWindow("^Select a directory$").empty()) << "no folder chooser";
+    std::this_thread::sleep_for(500ms);
+    Screenshot("settings-dialog-folder-browser.png");
+    Keys("Escape");
+    EXPECT_TRUE(WaitUntilGone("^Select a directory$"));
+    Keys("Escape");
+    ASSERT_TRUE(WaitUntilGone(kDialogTitle));
+    EXPECT_EQ(ReadWholeFile(environment.RegistryPath()), registry);
 }
 
 TEST_F(SettingsDialogGui, TheDriverForwardsToTheDeviceChosenInTheDialog)
@@ -329,6 +342,39 @@ TEST_F(SettingsDialogGui, TheDriverForwardsToTheDeviceChosenInTheDialog)
     ASSERT_EQ(PlayThroughVirtualDevice(file), 0);
     EXPECT_TRUE(Holds(ReadWholeFile(realTwo), samples)) << "the next stream goes to the chosen device";
     EXPECT_FALSE(FileExists(realOne));
+}
+
+TEST_F(SettingsDialogGui, StartUpOpensTheDialogWhenNoTemporaryFileCanBeMade)
+{
+    const std::string missing = environment.Path("missing");
+    StoreString("Software\\Kestrelworks\\WaveHarvester", "TmpDir", missing);
+    const std::string chosen = environment.Path("chosen");
+    const std::string answers = environment.Path("answers.txt");
+    WriteWholeFile(answers, chosen + "\n");
+    ::setenv("WAVEHARVESTER_FILE_DIALOG_ANSWERS", answers.c_str(), 1);
+    ASSERT_NO_FATAL_FAILURE(StartDriver());
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    const std::string dialog = WaitForWindow(kDialogTitle);
+    ::unsetenv("WAVEHARVESTER_FILE_DIALOG_ANSWERS");
+    ASSERT_FALSE(dialog.empty()) << "start-up did not open the settings dialog";
+    ASSERT_EQ(environment.Messages().size(), 1u);
+    EXPECT_EQ(environment.Messages()[0].rfind("Folder for the temporary files is invalid. Unable to create file \"" +
+                                                  missing + "/~WHcd1.tmp\"",
+                                              0),
+              0u)
+        << environment.Messages()[0];
+    EXPECT_FALSE(FileExists(chosen + "/~WHcd1.tmp"));
+
+    // Browse (the scripted folder browser answers) and OK: the folder takes the program's
+    // temporary capture file at once.
+    Keys("Tab Tab Tab Tab space");
+    Screenshot("settings-dialog-at-start-up.png");
+    Keys("shift+Tab shift+Tab shift+Tab shift+Tab Return");
+    ASSERT_TRUE(WaitUntilGone(kDialogTitle)) << "OK did not close the dialog";
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(ProgramValues(environment.RegistryPath()).at("TmpDir"), "\"TmpDir\"=\"" + chosen + "\"");
+    EXPECT_TRUE(FileExists(chosen + "/~WHcd1.tmp")) << "the program keeps the file it made";
+    EXPECT_EQ(environment.Messages().size(), 1u);
 }
 
 } // namespace
