@@ -35,16 +35,6 @@ int WxId(UINT id)
 
 wxString FromUtf8(const std::string& text) { return wxString::FromUTF8(text); }
 
-// The answer of a scripted chooser: false for a cancelled (empty) one.
-bool ScriptedPath(std::string& path)
-{
-    std::optional<std::string> answer = NextScriptedAnswer(kFileDialogAnswersVariable);
-    if (!answer || answer->empty())
-        return false;
-    path = *answer;
-    return true;
-}
-
 } // namespace
 
 CSettingsDlg::CSettingsDlg(wxWindow* parent, ApplicationCore& application)
@@ -246,7 +236,7 @@ void CSettingsDlg::EnableControl(UINT id, bool enabled)
 bool CSettingsDlg::BrowseForFolder(std::string& folder)
 {
     if (AutomationScripted(kFileDialogAnswersVariable))
-        return ScriptedPath(folder);
+        return NextScriptedPath(kFileDialogAnswersVariable, folder);
     wxDirDialog dialog(this, wxDirSelectorPromptStr, FromUtf8(folder), wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
     if (dialog.ShowModal() != wxID_OK)
         return false;
@@ -257,7 +247,7 @@ bool CSettingsDlg::BrowseForFolder(std::string& folder)
 bool CSettingsDlg::ChooseProtocolFile(std::string& path)
 {
     if (AutomationScripted(kFileDialogAnswersVariable))
-        return ScriptedPath(path);
+        return NextScriptedPath(kFileDialogAnswersVariable, path);
     const std::string::size_type slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);

@@ -81,22 +81,6 @@ void Keys(const std::string& keys)
     std::this_thread::sleep_for(300ms);
 }
 
-// The program's values in the registry file: name to stored line.
-std::map<std::string, std::string> ProgramValues(const std::string& registryFile)
-{
-    std::map<std::string, std::string> values;
-    std::istringstream lines(ReadWholeFile(registryFile));
-    std::string line;
-    bool inKey = false;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line[0] == '[')
-            inKey = line == "[HKEY_CURRENT_USER\\Software\\Kestrelworks\\WaveHarvester]";
-        else if (inKey && !line.empty() && line[0] == '"')
-            values[line.substr(1, line.find('"', 1) - 1)] = line;
-    }
-    return values;
-}
-
 constexpr const char* kDialogTitle = "^WaveHarvester Configuration$";
 constexpr const char* kFrameTitle = "^WaveHarvester - ";
 
@@ -220,7 +204,7 @@ protected:
         program = Spawn({PROGRAM_PATH});
         frame = WaitForWindow(kFrameTitle);
         ASSERT_FALSE(frame.empty()) << "the main window did not appear";
-        for (int i = 0; i < 100 && !ProgramValues(environment.RegistryPath()).count("TmpDir"); ++i)
+        for (int i = 0; i < 100 && !ProgramRegistryValues(environment.RegistryPath()).count("TmpDir"); ++i)
             std::this_thread::sleep_for(100ms);
         std::this_thread::sleep_for(500ms);
     }
@@ -265,7 +249,7 @@ TEST_F(SettingsDialogGui, OkWithANewTemporaryFolderWritesOneValueAndCancelNone)
 {
     ASSERT_NO_FATAL_FAILURE(StartDriver());
     ASSERT_NO_FATAL_FAILURE(StartProgram());
-    const auto started = ProgramValues(environment.RegistryPath());
+    const auto started = ProgramRegistryValues(environment.RegistryPath());
     ASSERT_EQ(started.at("TmpDir"), "\"TmpDir\"=\"" + environment.Path("temp") + "\"");
 
     // OK after a new temporary folder: that value alone is written.
@@ -282,7 +266,7 @@ TEST_F(SettingsDialogGui, OkWithANewTemporaryFolderWritesOneValueAndCancelNone)
     std::this_thread::sleep_for(300ms);
     auto expected = started;
     expected["TmpDir"] = "\"TmpDir\"=\"" + chosen + "\"";
-    EXPECT_EQ(ProgramValues(environment.RegistryPath()), expected);
+    EXPECT_EQ(ProgramRegistryValues(environment.RegistryPath()), expected);
     EXPECT_EQ(environment.Messages(), std::vector<std::string>{});
 
     // Cancel after the same kind of change: nothing is written.
@@ -332,7 +316,7 @@ TEST_F(SettingsDialogGui, TheDriverForwardsToTheDeviceChosenInTheDialog)
     Keys("shift+Tab shift+Tab Return");
     ASSERT_TRUE(WaitUntilGone(kDialogTitle)) << "OK did not close the dialog";
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(ProgramValues(environment.RegistryPath()).at("RealDevice"), "\"RealDevice\"=\"Real Two\"");
+    EXPECT_EQ(ProgramRegistryValues(environment.RegistryPath()).at("RealDevice"), "\"RealDevice\"=\"Real Two\"");
     EXPECT_NE(ReadWholeFile(environment.Path("capdrv.log")).find("settings changed: RealDevice \"Real Two\""),
               std::string::npos)
         << "the driver was told";
@@ -372,7 +356,7 @@ TEST_F(SettingsDialogGui, StartUpOpensTheDialogWhenNoTemporaryFileCanBeMade)
     Keys("shift+Tab shift+Tab shift+Tab shift+Tab Return");
     ASSERT_TRUE(WaitUntilGone(kDialogTitle)) << "OK did not close the dialog";
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(ProgramValues(environment.RegistryPath()).at("TmpDir"), "\"TmpDir\"=\"" + chosen + "\"");
+    EXPECT_EQ(ProgramRegistryValues(environment.RegistryPath()).at("TmpDir"), "\"TmpDir\"=\"" + chosen + "\"");
     EXPECT_TRUE(FileExists(chosen + "/~WHcd1.tmp")) << "the program keeps the file it made";
     EXPECT_EQ(environment.Messages().size(), 1u);
 }

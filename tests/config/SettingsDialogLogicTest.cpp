@@ -3,6 +3,7 @@
 #include "CaptureConnection.h"
 #include "DialogTemplates.h"
 #include "ErrorReporting.h"
+#include "FakeWaveOutDevices.h"
 #include "HandleTable.h"
 #include "Registry.h"
 #include "ResourceIds.h"
@@ -21,15 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-class FakeDevices : public WaveOutDeviceList {
-public:
-    explicit FakeDevices(std::vector<WaveOutDevice> devices) : m_devices(std::move(devices)) {}
-    std::vector<WaveOutDevice> Devices() override { return m_devices; }
-
-private:
-    std::vector<WaveOutDevice> m_devices;
-};
 
 WaveOutDevice Device(const std::string& name) { return {"pcm-" + name, name, 0x0102}; }
 WaveOutDevice VirtualDevice() { return {"waveharvester", kVirtualDeviceName, kVirtualDeviceVersion}; }
@@ -94,22 +86,6 @@ struct FakeControls : SettingsDialogControls {
     bool closePosted = false;
     std::optional<int> ended;
 };
-
-// The program's values in the registry file, name to stored line.
-std::map<std::string, std::string> ProgramValues(const std::string& registryFile)
-{
-    std::map<std::string, std::string> values;
-    std::istringstream lines(ReadWholeFile(registryFile));
-    std::string line;
-    bool inKey = false;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line[0] == '[')
-            inKey = line == "[HKEY_CURRENT_USER\\Software\\Kestrelworks\\WaveHarvester]";
-        else if (inKey && !line.empty() && line[0] == '"')
-            values[line.substr(1, line.find('"', 1) - 1)] = line;
-    }
-    return values;
-}
 
 // What changed between two states of the registry: name to its new line, "" when deleted.
 std::map<std::string, std::string> Changes(const std::map<std::string, std::string>& before,
@@ -186,7 +162,7 @@ protected:
 
     void SetDevices(std::vector<WaveOutDevice> devices)
     {
-        SetWaveOutDeviceList(std::make_shared<FakeDevices>(std::move(devices)));
+        SetWaveOutDeviceList(std::make_shared<FakeWaveOutDevices>(std::move(devices)));
     }
 
     // Stores settings as a previous run left them and loads them as start-up does.
@@ -304,7 +280,7 @@ TEST_F(SettingsDialogTest, FailedCapabilitiesQueryClosesTheDialogUnchanged)
     broken.capsError = MMSYSERR_NODRIVER;
     SetDevices({Device("Card A"), broken, Device("Card B")});
     StoreSettings([](CRecorderSettings& s) { s.RealDevice = "Card B"; });
-    const auto before = ProgramValues(environment.RegistryPath());
+    const auto before = ProgramRegistryValues(environment.RegistryPath());
     OpenDialog();
     EXPECT_TRUE(controls.closePosted);
     EXPECT_EQ(controls.items, (std::vector<std::string>{"(Auto select)", "1. Card A"}));
@@ -312,7 +288,7 @@ TEST_F(SettingsDialogTest, FailedCapabilitiesQueryClosesTheDialogUnchanged)
               (std::vector<std::string>{FormatResourceString(IDS_UNEXPECTED_MM_ERROR, static_cast<int>(MMSYSERR_NODRIVER),
                                                              "waveOutGetDevCaps",
                                                              MultimediaErrorName(MMSYSERR_NODRIVER).c_str())}));
-    EXPECT_EQ(ProgramValues(environment.RegistryPath()), before);
+    EXPECT_EQ(ProgramRegistryValues(environment.RegistryPath()), before);
     EXPECT_EQ(application.settings.RealDevice, "Card B");
     EXPECT_EQ(notifications, 0);
 }
@@ -495,7 +471,7 @@ TEST_F(SettingsDialogTest, OkSequence)
         OpenDialog();
         if (c.edit)
             c.edit(controls);
-        const auto before = ProgramValues(environment.RegistryPath());
+        const auto before = ProgramRegistryValues(environment.RegistryPath());
         CRecorderSettings previous;
         previous.CopyFrom(application.settings);
         environment.ClearMessages();
@@ -504,7 +480,7 @@ TEST_F(SettingsDialogTest, OkSequence)
         ::unsetenv("WAVEHARVESTER_FAIL_CALLS");
 
         EXPECT_EQ(environment.Messages(), c.messages);
-        EXPECT_EQ(Changes(before, ProgramValues(environment.RegistryPath())), c.changes);
+        EXPECT_EQ(Changes(before, ProgramRegistryValues(environment.RegistryPath())), c.changes);
         EXPECT_EQ(controls.ended.has_value(), c.ended);
         if (c.ended) {
             EXPECT_EQ(*controls.ended, IDOK);
@@ -578,11 +554,11 @@ TEST_F(SettingsDialogTest, OkWithoutChangesStillSwitchesSoundsAndAdoptsATempFile
     StoreSettings(nullptr);
     application.captureReady = false; // as when start-up did not switch the sounds off
     OpenDialog();
-    const auto before = ProgramValues(environment.RegistryPath());
+    const auto before = ProgramRegistryValues(environment.RegistryPath());
     application.captureReady = true;
     logic->OnOK();
     EXPECT_TRUE(controls.ended);
-    EXPECT_EQ(ProgramValues(environment.RegistryPath()), before);
+    EXPECT_EQ(ProgramRegistryValues(environment.RegistryPath()), before);
     EXPECT_TRUE(application.sounds.soundsSuppressed);
     EXPECT_TRUE(application.TempFileOpen());
     EXPECT_EQ(notifications, 0);
