@@ -17,23 +17,13 @@ bool Exists(const std::string& path)
     return ::stat(path.c_str(), &info) == 0;
 }
 
-// The scripted answer, when dialogs are scripted: false for a cancelled (empty) one.
-bool ScriptedFileName(std::string& path)
-{
-    std::optional<std::string> answer = NextScriptedAnswer(kFileDialogAnswersVariable);
-    if (!answer || answer->empty())
-        return false;
-    path = *answer;
-    return true;
-}
-
 } // namespace
 
 bool CFileDialogs::PromptOpenFileName(std::string& path)
 {
     std::string chosen;
     if (AutomationScripted(kFileDialogAnswersVariable)) {
-        if (!ScriptedFileName(chosen))
+        if (!NextScriptedPath(kFileDialogAnswersVariable, chosen))
             return false;
     } else {
         wxFileDialog dialog(m_parent, "Open", wxString::FromUTF8(CurrentDirectory()), "", kWaveFilter,
@@ -51,7 +41,7 @@ bool CFileDialogs::PromptSaveFileName(std::string& path)
 {
     std::string chosen;
     if (AutomationScripted(kFileDialogAnswersVariable)) {
-        if (!ScriptedFileName(chosen))
+        if (!NextScriptedPath(kFileDialogAnswersVariable, chosen))
             return false;
     } else {
         std::string folder = FolderOfPath(path);

@@ -3,6 +3,7 @@
 #include "ApplicationCore.h"
 #include "CAboutBox.h"
 #include "CHelpWindow.h"
+#include "CSettingsDlg.h"
 #include "CWaveHarvesterView.h"
 #include "MainMenu.h"
 #include "ResourceIds.h"
@@ -49,6 +50,11 @@ CMainFrame::CMainFrame(ApplicationCore& application, CWaveHarvesterDoc& document
     m_view = new CWaveHarvesterView(this, application);
     m_view->Logic().SetDocument(&document);
     document.view = &m_view->Logic();
+    // The view's Settings command runs the settings dialog; its result does not matter.
+    m_view->Logic().SetSettingsDialog([this] {
+        CSettingsDlg settings(this, m_application);
+        settings.DoModal();
+    });
 
     Bind(wxEVT_MENU, &CMainFrame::OnCommand, this);
     Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateCommand, this);

@@ -39,3 +39,12 @@ std::optional<std::string> NextScriptedAnswer(const char* variable)
     ::close(fd);
     return answer;
 }
+
+bool NextScriptedPath(const char* variable, std::string& path)
+{
+    std::optional<std::string> answer = NextScriptedAnswer(variable);
+    if (!answer || answer->empty())
+        return false;
+    path = *answer;
+    return true;
+}

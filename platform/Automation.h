@@ -18,3 +18,7 @@ bool AutomationScripted(const char* variable);
 // The next answer of the file named by the variable, or nothing when the variable is unset or
 // the file holds no more lines.
 std::optional<std::string> NextScriptedAnswer(const char* variable);
+
+// The path a scripted file or folder chooser returns: false when the chooser is cancelled (an
+// empty line, or no line left).
+bool NextScriptedPath(const char* variable, std::string& path);

@@ -1,5 +1,6 @@
 #include "Files.h"
 
+#include "FaultInjection.h"
 #include "HandleTable.h"
 #include "LastError.h"
 #include "UserPaths.h"
@@ -195,8 +196,15 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPVOID
     }
     bool deleteOnClose = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
 
-    int fd = ::open(fileName, flags, 0600);
+    // OPEN_ALWAYS tells whether the file was there before (ERROR_ALREADY_EXISTS), as Windows does.
+    bool existed = false;
+    int fd = ::open(fileName, creationDisposition == OPEN_ALWAYS ? flags | O_EXCL : flags, 0600);
     int error = errno;
+    if (fd < 0 && error == EEXIST && creationDisposition == OPEN_ALWAYS) {
+        existed = true;
+        fd = ::open(fileName, flags, 0600);
+        error = errno;
+    }
     if (fd < 0 && error == EEXIST && creationDisposition == CREATE_NEW &&
         RemoveStaleDeleteOnCloseFile(fileName)) {
         fd = ::open(fileName, flags, 0600);
@@ -226,14 +234,34 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPVOID
         if (!WriteSmallFile(marker, AbsolutePath(fileName)))
             marker.clear(); // without a marker the file is still deleted on a regular close
     }
-    return RegisterHandle(
+    HANDLE handle = RegisterHandle(
         std::make_shared<FileHandleObject>(fd, AbsolutePath(fileName), deleteOnClose, marker));
+    if (creationDisposition == OPEN_ALWAYS)
+        SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
 }
 
 int HandleFileDescriptor(HANDLE file)
 {
     std::shared_ptr<FileHandleObject> object = LookupHandleAs<FileHandleObject>(file);
     return object ? object->Descriptor() : -1;
+}
+
+BOOL DeleteFileA(LPCSTR fileName)
+{
+    if (fileName == nullptr || *fileName == '\0') {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (::unlink(fileName) != 0) {
+        const int error = errno;
+        if (error == ENOENT && !FolderExists(fileName))
+            SetLastError(ERROR_PATH_NOT_FOUND);
+        else
+            SetLastError(Win32ErrorFromErrno(error));
+        return FALSE;
+    }
+    return TRUE;
 }
 
 DWORD GetCurrentDirectoryA(DWORD bufferLength, LPSTR buffer)
@@ -346,6 +374,8 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR*
 
 DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD bufferLength)
 {
+    if (InjectedFailure("GetShortPathNameA"))
+        return 0;
     if (longPath == nullptr || *longPath == '\0') {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;

@@ -23,7 +23,8 @@ constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 // object can open it: ERROR_SHARING_VIOLATION); any other share mode admits other sharers.
 // A delete-on-close file disappears when its handle is closed; one left behind by a process
 // that was killed is recognised as stale and replaced when a later CREATE_NEW meets its name.
-// The security attributes are accepted and ignored (files are the user's own).
+// OPEN_ALWAYS leaves ERROR_ALREADY_EXISTS when the file was there before, ERROR_SUCCESS when it
+// was created. The security attributes are accepted and ignored (files are the user's own).
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
                    LPVOID securityAttributes, DWORD creationDisposition, DWORD flagsAndAttributes,
                    HANDLE templateFile);
@@ -34,6 +35,9 @@ int HandleFileDescriptor(HANDLE file);
 // Takes the sharing lock that a share mode asks for on an open descriptor; false (errno
 // EWOULDBLOCK) when another holder's sharing forbids it.
 bool LockForSharing(int fd, DWORD shareMode);
+
+// Removes a file; FALSE with the error code when it cannot (ERROR_FILE_NOT_FOUND when missing).
+BOOL DeleteFileA(LPCSTR fileName);
 
 DWORD GetCurrentDirectoryA(DWORD bufferLength, LPSTR buffer);
 BOOL SetCurrentDirectoryA(LPCSTR pathName);

@@ -167,6 +167,7 @@ void CWaveHarvesterView::CreateControls()
             break;
         case TemplateControl::icon:
         case TemplateControl::pushButton:
+        default:
             break;
         }
         if (window != nullptr && control.id != IDC_STATIC)

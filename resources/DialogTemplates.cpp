@@ -51,3 +51,39 @@ const DialogTemplate& MainFormTemplate()
     };
     return form;
 }
+
+const DialogTemplate& SettingsDialogTemplate()
+{
+    static const DialogTemplate settings = {
+        "WaveHarvester Configuration",
+        {0, 0, 258, 230},
+        8,
+        {
+            {IDOK, TemplateControl::defaultPushButton, "OK", {62, 209, 50, 14}, 0},
+            {IDCANCEL, TemplateControl::pushButton, "Cancel", {145, 209, 50, 14}, 0},
+            {IDC_REAL_DEVICE, TemplateControl::dropDownList, nullptr, {13, 48, 172, 97}, 0},
+            {IDC_STATIC, TemplateControl::groupBox, "Audio playback device", {7, 38, 185, 27}, 0},
+            {IDC_STATIC, TemplateControl::groupBox, "Folder for the temporary files", {7, 69, 244, 28}, 0},
+            {IDC_TMP_DIR, TemplateControl::edit, nullptr, {13, 80, 172, 12}, 0},
+            {IDC_TMP_DIR_BROWSE, TemplateControl::pushButton, "Browse", {195, 78, 50, 16}, 0},
+            {IDC_STATIC, TemplateControl::groupBox, "Default Open/SaveAs folder", {7, 101, 244, 55}, 0},
+            {IDC_LAST_USED_DIR, TemplateControl::radioGroupStart, "Last used folder", {13, 114, 66, 10}, 0},
+            {IDC_THIS_DIR, TemplateControl::radioButton, "This folder:", {13, 125, 51, 10}, 0},
+            {IDC_DEF_DIR, TemplateControl::edit, nullptr, {13, 138, 172, 12}, 0},
+            {IDC_DEF_DIR_BROWSE, TemplateControl::pushButton, "Browse", {195, 136, 50, 16}, 0},
+            {IDC_STATIC, TemplateControl::groupBox, "Driver debugging", {7, 160, 244, 43}, 0},
+            {IDC_PROTOCOL_ON, TemplateControl::checkBox, "Store debugging driver protocol to the file:", {13, 172, 147, 10}, 0},
+            {IDC_PROTOCOL_FILE, TemplateControl::edit, nullptr, {13, 185, 172, 12}, 0},
+            {IDC_PROTOCOL_BROWSE, TemplateControl::pushButton, "Browse", {195, 183, 50, 16}, 0},
+            {IDC_SOUNDS_OFF, TemplateControl::checkBox, "Turn off sounds assigned to system events", {13, 19, 150, 10}, 0},
+            {IDC_STATIC, TemplateControl::groupBox, "System sounds", {7, 7, 185, 27}, 0},
+        },
+    };
+    return settings;
+}
+
+const std::vector<ComboInitialData>& SettingsDialogInitialData()
+{
+    static const std::vector<ComboInitialData> data = {{IDC_REAL_DEVICE, "(Auto select)"}};
+    return data;
+}

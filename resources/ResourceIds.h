@@ -43,6 +43,19 @@ constexpr UINT IDC_PAUSE_LAMP = 1024;
 constexpr UINT IDC_UNSAVED = 1033;
 constexpr UINT IDC_STATIC = static_cast<UINT>(-1);
 
+// Controls of the settings dialog.
+constexpr UINT IDC_REAL_DEVICE = 1015;
+constexpr UINT IDC_TMP_DIR = 1016;
+constexpr UINT IDC_TMP_DIR_BROWSE = 1017;
+constexpr UINT IDC_LAST_USED_DIR = 1018;
+constexpr UINT IDC_THIS_DIR = 1019;
+constexpr UINT IDC_DEF_DIR = 1020;
+constexpr UINT IDC_DEF_DIR_BROWSE = 1021;
+constexpr UINT IDC_PROTOCOL_FILE = 1022;
+constexpr UINT IDC_PROTOCOL_BROWSE = 1023;
+constexpr UINT IDC_PROTOCOL_ON = 1025;
+constexpr UINT IDC_SOUNDS_OFF = 1034;
+
 // Bitmaps.
 constexpr UINT IDB_PLAY = 136;
 constexpr UINT IDB_PAUSE = 138;

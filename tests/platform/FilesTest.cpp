@@ -51,6 +51,40 @@ TEST(Files, CreateNewResults)
     EXPECT_EQ(ReadWholeFile(environment.Path("present")), "x");
 }
 
+TEST(Files, OpenAlwaysTellsWhetherTheFileWasThereAndDeleteRemovesIt)
+{
+    TestEnvironment environment;
+    WriteWholeFile(environment.Path("present"), "kept");
+    struct Case {
+        const char* name;
+        std::string path;
+        DWORD lastError;
+        bool opened;
+    };
+    const Case cases[] = {
+        {"existing file keeps its contents", environment.Path("present"), ERROR_ALREADY_EXISTS, true},
+        {"missing file is created", environment.Path("fresh"), ERROR_SUCCESS, true},
+        {"missing folder", environment.Path("missing/file"), ERROR_PATH_NOT_FOUND, false},
+    };
+    for (const Case& c : cases) {
+        SetLastError(12345);
+        HANDLE handle = CreateFileA(c.path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_EQ(handle != INVALID_HANDLE_VALUE, c.opened) << c.name;
+        EXPECT_EQ(GetLastError(), c.lastError) << c.name;
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    }
+    EXPECT_EQ(ReadWholeFile(environment.Path("present")), "kept");
+    EXPECT_TRUE(FileExists(environment.Path("fresh")));
+
+    EXPECT_TRUE(DeleteFileA(environment.Path("fresh").c_str()));
+    EXPECT_FALSE(FileExists(environment.Path("fresh")));
+    EXPECT_FALSE(DeleteFileA(environment.Path("fresh").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(DeleteFileA(environment.Path("missing/file").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
 TEST(Files, DeleteOnCloseFileIsExclusiveAndGoesWithItsHandle)
 {
     TestEnvironment environment;

@@ -89,3 +89,18 @@ bool FileExists(const std::string& path)
     struct stat info;
     return ::stat(path.c_str(), &info) == 0;
 }
+
+std::map<std::string, std::string> ProgramRegistryValues(const std::string& registryFile)
+{
+    std::map<std::string, std::string> values;
+    std::istringstream lines(ReadWholeFile(registryFile));
+    std::string line;
+    bool inKey = false;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line[0] == '[')
+            inKey = line == "[HKEY_CURRENT_USER\\Software\\Kestrelworks\\WaveHarvester]";
+        else if (inKey && !line.empty() && line[0] == '"')
+            values[line.substr(1, line.find('"', 1) - 1)] = line;
+    }
+    return values;
+}

@@ -2,6 +2,7 @@
 // folder, object scope and message log, set in the environment for the test's lifetime.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,3 +30,7 @@ private:
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& contents);
 bool FileExists(const std::string& path);
+
+// The program's values (key "Software\Kestrelworks\WaveHarvester") in a registry file: value
+// name to its whole stored line, so that a test sees exactly what a save wrote or removed.
+std::map<std::string, std::string> ProgramRegistryValues(const std::string& registryFile);
