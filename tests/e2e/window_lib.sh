@@ -1,7 +1,7 @@
 # Shared pieces of the end-to-end tests of the real program: a private world (registry, runtime
 # folder, object scope, HOME, ALSA configuration, message log), starting the program under the
 # test's X server, finding its window, pressing keys, screenshots, and a clean close.
-# Sourced by the *Test.sh scripts; each runs under `xvfb-run -a`.
+# Sourced by the *Test.sh scripts; each runs under its own X server (tools/with-x-server.sh).
 set -euo pipefail
 
 : "${WH_PROGRAM:?path of the WaveHarvester program}"
