@@ -18,5 +18,4 @@ fi
 if [ -x "$build/app/WaveHarvester" ]; then
     exec "$build/app/WaveHarvester" "${@:2}"
 fi
-echo "WaveHarvester's window arrives with a later change; this build has the program's foundation,"
-echo "the capture path (bridge library, capture driver) and the wave file format, with their tests."
+echo "This build has no program window (built without wxWidgets: WH_BUILD_PROGRAM=OFF)."

@@ -11,6 +11,10 @@ sox -n -r 44100 -c 2 -b 16 "$WORLD/music/first.wav" synth 1 sine 300
 sox -n -r 22050 -c 1 -b 8 "$WORLD/other/second.wav" synth 0.5 sine 440
 sox -n -r 8000 -c 1 -b 16 "$WORLD/last/third.wav" synth 0.25 sine 500
 : >"$WORLD/music/empty.wav"
+# Files as everyday tools write them: to a pipe (placeholder sizes), cut short, extended format.
+sox -n -r 44100 -c 2 -b 16 -t wav - synth 0.5 sine 440 2>/dev/null | cat >"$WORLD/other/piped.wav"
+sox -n -r 48000 -c 6 -b 24 "$WORLD/other/six-channels.wav" synth 0.2 sine 440
+sox -n -r 44100 -c 2 -b 16 -t wav - synth 1 sine 440 2>/dev/null | head -c 10001 >"$WORLD/other/cut-short.wav" || true
 
 echo "== no driver: the detection message, then the window; New disabled; shutdown stores the list"
 reset_world
@@ -36,10 +40,18 @@ if window=$(wait_window "^WaveHarvester - "); then
     expect_eq "caption after Ctrl+O" "WaveHarvester - $WORLD/other/second.wav" "$(window_name "$window")"
     sleep 0.3
     screenshot "$window" main-window-after-open
+    for name in piped.wav six-channels.wav cut-short.wav; do
+        echo "$WORLD/other/$name" >>"$WAVEHARVESTER_FILE_DIALOG_ANSWERS"
+        press "$window" ctrl+o
+        wait_window_name "$window" "WaveHarvester - $WORLD/other/$name" || true
+        expect_eq "caption after opening $name" "WaveHarvester - $WORLD/other/$name" "$(window_name "$window")"
+    done
+    screenshot "$window" main-window-cut-short-file
     close_program
     expect_eq "exit code after SIGTERM" 0 "$EXIT_CODE"
-    expect_eq "recent file 1" "$WORLD/other/second.wav" "$(registry_value File1 'Recent File List')"
-    expect_eq "recent file 2" "$WORLD/music/first.wav" "$(registry_value File2 'Recent File List')"
+    expect_eq "recent file 1" "$WORLD/other/cut-short.wav" "$(registry_value File1 'Recent File List')"
+    expect_eq "recent file 4" "$WORLD/other/second.wav" "$(registry_value File4 'Recent File List')"
+    expect_eq "recent file 5" "$WORLD/music/first.wav" "$(registry_value File5 'Recent File List')"
     expect_eq "LastUsedDir is the folder of the last file chosen" "$WORLD/other" "$(registry_value LastUsedDir)"
     expect_eq "only the detection message" "Driver isn't working properly." "$(messages)"
 else
