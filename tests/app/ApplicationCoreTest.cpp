@@ -1,6 +1,7 @@
 #include "ApplicationCore.h"
 #include "CaptureConnection.h"
 #include "CRegistryKey.h"
+#include "FakeWaveOutDevices.h"
 #include "Registry.h"
 #include "TestEnvironment.h"
 #include "WaveOut.h"
@@ -14,14 +15,7 @@
 
 namespace {
 
-class FakeDevices : public WaveOutDeviceList {
-public:
-    explicit FakeDevices(std::vector<WaveOutDevice> devices) : m_devices(std::move(devices)) {}
-    std::vector<WaveOutDevice> Devices() override { return m_devices; }
-
-private:
-    std::vector<WaveOutDevice> m_devices;
-};
+using FakeDevices = FakeWaveOutDevices;
 
 const std::string k136 = "Driver for this program isn't installed. You must install the driver before running this program.";
 

@@ -1,4 +1,5 @@
 #include "CaptureConnection.h"
+#include "FakeWaveOutDevices.h"
 #include "TestEnvironment.h"
 #include "WaveOut.h"
 #include "WindowMessages.h"
@@ -12,14 +13,7 @@
 
 namespace {
 
-class FakeDevices : public WaveOutDeviceList {
-public:
-    explicit FakeDevices(std::vector<WaveOutDevice> devices) : m_devices(std::move(devices)) {}
-    std::vector<WaveOutDevice> Devices() override { return m_devices; }
-
-private:
-    std::vector<WaveOutDevice> m_devices;
-};
+using FakeDevices = FakeWaveOutDevices;
 
 WaveOutDevice Real(const char* name) { return {"hw:" + std::string(name), name, 0x0102}; }
 WaveOutDevice Virtual(UINT version = 0x0100) { return {"waveharvester", kVirtualDeviceName, version}; }

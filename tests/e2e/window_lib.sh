@@ -118,36 +118,29 @@ screenshot() { # window name
     echo "screenshot: $WH_SCREENSHOTS/$2.png"
 }
 
-# Ends the program as the desktop does (SIGTERM closes the window as the user would); its exit
-# code goes to EXIT_CODE. Kills it after 20 s.
-close_program() {
-    kill -TERM "$PROGRAM_PID"
+# Waits up to 20 s for the program to end (killing it after that, reported with the text
+# given); its exit code goes to EXIT_CODE.
+await_program_end() {
     for _ in $(seq 200); do
         kill -0 "$PROGRAM_PID" 2>/dev/null || break
         sleep 0.1
     done
     if kill -0 "$PROGRAM_PID" 2>/dev/null; then
         kill -9 "$PROGRAM_PID"
-        fail "the program did not end on SIGTERM"
+        fail "$1"
     fi
     EXIT_CODE=0
     wait "$PROGRAM_PID" || EXIT_CODE=$?
     PROGRAM_PID=""
 }
 
-# Waits for the program to end by itself within 20 s; its exit code goes to EXIT_CODE.
-wait_program_end() {
-    for _ in $(seq 200); do
-        kill -0 "$PROGRAM_PID" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$PROGRAM_PID" 2>/dev/null; then
-        kill -9 "$PROGRAM_PID"
-        fail "the program did not end by itself"
-    fi
-    EXIT_CODE=0
-    wait "$PROGRAM_PID" || EXIT_CODE=$?
-    PROGRAM_PID=""
+# Ends the program as the desktop does (SIGTERM closes the window as the user would).
+close_program() {
+    kill -TERM "$PROGRAM_PID"
+    await_program_end "the program did not end on SIGTERM"
 }
+
+# Waits for the program to end by itself.
+wait_program_end() { await_program_end "the program did not end by itself"; }
 
 messages() { cat "$WAVEHARVESTER_MESSAGE_LOG" 2>/dev/null || true; }
