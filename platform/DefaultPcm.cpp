@@ -1,0 +1,59 @@
+#include "DefaultPcm.h"
+
+#include "LastError.h"
+
+#include <alsa/asoundlib.h>
+#include <cstdlib>
+
+namespace {
+
+std::string ConfigurationFiles()
+{
+    const char* top = std::getenv("ALSA_CONFIG_PATH");
+    std::string files = top != nullptr && *top != '\0' ? top : std::string("/usr/share/alsa/alsa.conf");
+    const char* home = std::getenv("HOME");
+    files += " with " + std::string(home != nullptr ? home : "~") + "/.asoundrc";
+    return files;
+}
+
+// The node that defines a PCM name, following string aliases as ALSA does: a name in the pcm
+// namespace first (arguments after ':' do not change which definition it is), else a full path
+// from the top. Null when the name leads nowhere or round in a circle.
+snd_config_t* PcmDefinition(snd_config_t* top, std::string name)
+{
+    snd_config_t* pcms = nullptr;
+    if (snd_config_search(top, "pcm", &pcms) < 0)
+        return nullptr;
+    for (int step = 0; step < 64; ++step) {
+        snd_config_t* node = nullptr;
+        const std::string base = name.substr(0, name.find(':'));
+        if (snd_config_search(pcms, base.c_str(), &node) < 0 && snd_config_search(top, name.c_str(), &node) < 0)
+            return nullptr;
+        const char* alias = nullptr;
+        if (snd_config_get_type(node) != SND_CONFIG_TYPE_STRING || snd_config_get_string(node, &alias) < 0 ||
+            alias == nullptr)
+            return node;
+        name = alias;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+DWORD DefaultPcmIs(const char* pcmName, bool* same, std::string* failedCall)
+{
+    *same = false;
+    snd_config_t* top = nullptr;
+    const int error = snd_config_update_ref(&top);
+    if (error < 0) {
+        if (failedCall != nullptr)
+            *failedCall = "snd_config_update_ref " + ConfigurationFiles();
+        return Win32ErrorFromErrno(-error);
+    }
+    // Aliases are followed to the node that defines the device; two names are the same PCM
+    // exactly when they end at the same node.
+    snd_config_t* preferred = PcmDefinition(top, "default");
+    *same = preferred != nullptr && preferred == PcmDefinition(top, pcmName);
+    snd_config_unref(top);
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,14 @@
+// Which PCM ALSA's `default` is, as the user's programs see it: ALSA's configuration
+// (ALSA_CONFIG_PATH, else the system file) with the user's ~/.asoundrc over it, read afresh
+// whenever one of the files changed.
+#pragma once
+
+#include "Win32Types.h"
+
+#include <string>
+
+// Sets *same to whether `default` is the PCM `pcmName`, directly or through aliases (names are
+// compared as ALSA does, letter case included); an undefined `default` is no PCM. Returns
+// ERROR_SUCCESS, or the error of a configuration that cannot be read, with *failedCall naming
+// the call and the files it read.
+DWORD DefaultPcmIs(const char* pcmName, bool* same, std::string* failedCall);
