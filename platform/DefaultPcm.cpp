@@ -3,6 +3,7 @@
 #include "LastError.h"
 
 #include <alsa/asoundlib.h>
+#include <cerrno>
 #include <cstdlib>
 
 namespace {
@@ -43,17 +44,24 @@ snd_config_t* PcmDefinition(snd_config_t* top, std::string name)
 DWORD DefaultPcmIs(const char* pcmName, bool* same, std::string* failedCall)
 {
     *same = false;
+    // A private tree read from scratch: ALSA's shared tree does not notice changes of the files
+    // its hooks load (~/.asoundrc), and a program started now would read them as they are.
     snd_config_t* top = nullptr;
-    const int error = snd_config_update_ref(&top);
-    if (error < 0) {
+    snd_config_update_t* update = nullptr;
+    const int error = snd_config_update_r(&top, &update, nullptr);
+    if (update != nullptr)
+        snd_config_update_free(update);
+    if (error < 0 || top == nullptr) {
+        if (top != nullptr)
+            snd_config_delete(top);
         if (failedCall != nullptr)
-            *failedCall = "snd_config_update_ref " + ConfigurationFiles();
-        return Win32ErrorFromErrno(-error);
+            *failedCall = "snd_config_update_r " + ConfigurationFiles();
+        return Win32ErrorFromErrno(error < 0 ? -error : EINVAL);
     }
     // Aliases are followed to the node that defines the device; two names are the same PCM
     // exactly when they end at the same node.
     snd_config_t* preferred = PcmDefinition(top, "default");
     *same = preferred != nullptr && preferred == PcmDefinition(top, pcmName);
-    snd_config_unref(top);
+    snd_config_delete(top);
     return ERROR_SUCCESS;
 }

@@ -1,6 +1,6 @@
 // Which PCM ALSA's `default` is, as the user's programs see it: ALSA's configuration
 // (ALSA_CONFIG_PATH, else the system file) with the user's ~/.asoundrc over it, read afresh
-// whenever one of the files changed.
+// on every call.
 #pragma once
 
 #include "Win32Types.h"
