@@ -17,31 +17,37 @@ std::string ConfigurationFiles()
     return files;
 }
 
+struct PcmTarget {
+    snd_config_t* node = nullptr;
+    std::string arguments; // after ':' in the name that reached the definition
+};
+
 // The node that defines a PCM name, following string aliases as ALSA does: a name in the pcm
-// namespace first (arguments after ':' do not change which definition it is), else a full path
-// from the top. Null when the name leads nowhere or round in a circle.
-snd_config_t* PcmDefinition(snd_config_t* top, std::string name)
+// namespace first, else a full path from the top. No node when the name leads nowhere or round
+// in a circle.
+PcmTarget PcmDefinition(snd_config_t* top, std::string name)
 {
     snd_config_t* pcms = nullptr;
     if (snd_config_search(top, "pcm", &pcms) < 0)
-        return nullptr;
+        return {};
     for (int step = 0; step < 64; ++step) {
         snd_config_t* node = nullptr;
-        const std::string base = name.substr(0, name.find(':'));
+        const std::size_t colon = name.find(':');
+        const std::string base = name.substr(0, colon);
         if (snd_config_search(pcms, base.c_str(), &node) < 0 && snd_config_search(top, name.c_str(), &node) < 0)
-            return nullptr;
+            return {};
         const char* alias = nullptr;
         if (snd_config_get_type(node) != SND_CONFIG_TYPE_STRING || snd_config_get_string(node, &alias) < 0 ||
             alias == nullptr)
-            return node;
+            return {node, colon == std::string::npos ? "" : name.substr(colon + 1)};
         name = alias;
     }
-    return nullptr;
+    return {};
 }
 
 } // namespace
 
-DWORD DefaultPcmIs(const char* pcmName, bool* same, std::string* failedCall)
+DWORD PcmsAreSame(const char* first, const char* second, bool* same, std::string* failedCall)
 {
     *same = false;
     // A private tree read from scratch: ALSA's shared tree does not notice changes of the files
@@ -58,10 +64,14 @@ DWORD DefaultPcmIs(const char* pcmName, bool* same, std::string* failedCall)
             *failedCall = "snd_config_update_r " + ConfigurationFiles();
         return Win32ErrorFromErrno(error < 0 ? -error : EINVAL);
     }
-    // Aliases are followed to the node that defines the device; two names are the same PCM
-    // exactly when they end at the same node.
-    snd_config_t* preferred = PcmDefinition(top, "default");
-    *same = preferred != nullptr && preferred == PcmDefinition(top, pcmName);
+    const PcmTarget a = PcmDefinition(top, first);
+    const PcmTarget b = PcmDefinition(top, second);
+    *same = a.node != nullptr && a.node == b.node && a.arguments == b.arguments;
     snd_config_delete(top);
     return ERROR_SUCCESS;
+}
+
+DWORD DefaultPcmIs(const char* pcmName, bool* same, std::string* failedCall)
+{
+    return PcmsAreSame("default", pcmName, same, failedCall);
 }

@@ -7,6 +7,10 @@
 
 #include <string>
 
+// Sets *same to whether two PCM names lead to the same definition with the same arguments
+// (string aliases followed as ALSA follows them). Errors as DefaultPcmIs.
+DWORD PcmsAreSame(const char* first, const char* second, bool* same, std::string* failedCall);
+
 // Sets *same to whether `default` is the PCM `pcmName`, directly or through aliases (names are
 // compared as ALSA does, letter case included); an undefined `default` is no PCM. Returns
 // ERROR_SUCCESS, or the error of a configuration that cannot be read, with *failedCall naming

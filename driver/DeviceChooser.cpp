@@ -1,0 +1,102 @@
+#include "DeviceChooser.h"
+
+#include "CaptureConnection.h"
+#include "DefaultPcm.h"
+#include "DriverInstallation.h"
+#include "ErrorReporting.h"
+#include "WaveOut.h"
+
+namespace {
+
+bool IsVirtualDevice(const WaveOutDevice& device)
+{
+    return device.pcmName == kVirtualPcmName || device.productName == kVirtualDeviceName;
+}
+
+// Reads the configuration afresh; false (with the reason) when it cannot be read.
+bool Same(const std::string& first, const std::string& second, bool* same, std::string* error)
+{
+    std::string call;
+    const DWORD code = PcmsAreSame(first.c_str(), second.c_str(), same, &call);
+    if (code == ERROR_SUCCESS)
+        return true;
+    if (error != nullptr)
+        *error = "ALSA's configuration cannot be read (" + call + ": " + SystemErrorText(code) + ")";
+    return false;
+}
+
+} // namespace
+
+std::vector<DeviceChoice> PreferredDeviceChoices(std::string* error)
+{
+    std::vector<DeviceChoice> choices;
+    for (const WaveOutDevice& device : PlaybackDevices()) {
+        DeviceChoice choice{device.pcmName, device.productName, IsVirtualDevice(device), false};
+        bool alias = false;
+        if (!choice.isVirtual && Same(device.pcmName, kVirtualPcmName, &alias, error) && alias)
+            continue;
+        Same("default", device.pcmName, &choice.preferred, error);
+        choices.push_back(choice);
+    }
+    return choices;
+}
+
+bool ChoosePreferredDevice(const DeviceChoice& choice, std::string* message)
+{
+    std::string before;
+    if (!ReadUserAlsaConfiguration(&before)) {
+        *message = "cannot read " + UserAlsaConfigurationPath();
+        return false;
+    }
+    const std::vector<WaveOutDevice> devices = PlaybackDevices();
+    if (!choice.isVirtual) {
+        if (!SetPreferredDeviceBlock("", message))
+            return false;
+        bool already = false;
+        std::string error;
+        if (!Same("default", choice.pcmName, &already, &error)) {
+            RestoreUserAlsaConfiguration(before, message);
+            *message = error;
+            return false;
+        }
+        if (!already && !SetPreferredDeviceBlock(choice.pcmName, message))
+            return false;
+        *message = "\"" + choice.productName + "\" is the preferred playback device.";
+        return true;
+    }
+
+    // Aliases of the virtual device are the virtual device itself, not devices it forwards to.
+    std::vector<WaveOutDevice> real;
+    for (const WaveOutDevice& device : devices) {
+        bool alias = false;
+        std::string error;
+        if (IsVirtualDevice(device))
+            continue;
+        if (!Same(device.pcmName, kVirtualPcmName, &alias, &error)) {
+            *message = error;
+            return false;
+        }
+        if (!alias)
+            real.push_back(device);
+    }
+    if (!SetPreferredDeviceBlock(kVirtualPcmName, message))
+        return false;
+    // With default now the virtual device, no real device may lead back into it: the virtual
+    // device forwards to one of them, and would then play into itself.
+    for (const WaveOutDevice& device : real) {
+        bool loops = false;
+        std::string error;
+        const bool readable = Same(device.pcmName, kVirtualPcmName, &loops, &error);
+        if (!readable || loops) {
+            std::string ignored;
+            RestoreUserAlsaConfiguration(before, &ignored);
+            *message = readable ? "\"" + device.productName + "\" (" + device.pcmName +
+                                      ") would lead back into \"" + kVirtualDeviceName +
+                                      "\": it cannot be the preferred device while it forwards there."
+                                : error;
+            return false;
+        }
+    }
+    *message = std::string("\"") + kVirtualDeviceName + "\" is the preferred playback device.";
+    return true;
+}
