@@ -30,7 +30,8 @@ public:
                     0, wxALL, 8);
         m_list = new wxListBox(panel, wxID_ANY, wxDefaultPosition, wxSize(420, 160));
         column->Add(m_list, 1, wxEXPAND | wxLEFT | wxRIGHT, 8);
-        m_status = new wxStaticText(panel, wxID_ANY, "", wxDefaultPosition, wxSize(420, -1), wxST_NO_AUTORESIZE);
+        m_status = new wxStaticText(panel, wxID_ANY, "", wxDefaultPosition, wxSize(420, panel->GetCharHeight() * 3),
+                                    wxST_NO_AUTORESIZE);
         column->Add(m_status, 0, wxEXPAND | wxALL, 8);
         auto* buttons = new wxBoxSizer(wxHORIZONTAL);
         auto* choose = new wxButton(panel, wxID_OK, "Make preferred");
