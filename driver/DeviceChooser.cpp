@@ -25,6 +25,22 @@ bool Same(const std::string& first, const std::string& second, bool* same, std::
     return false;
 }
 
+// After a change of the user's file: true when ALSA's default now is the device; otherwise the
+// file is put back (it is not the one ALSA reads, or later lines of the user's override ours).
+bool BecameDefault(const std::string& pcmName, const std::string& before, std::string* message)
+{
+    bool same = false;
+    std::string error;
+    if (Same("default", pcmName, &same, &error) && same)
+        return true;
+    std::string ignored;
+    RestoreUserAlsaConfiguration(before, &ignored);
+    *message = error.empty() ? "ALSA's default does not follow " + UserAlsaConfigurationPath() +
+                                   " (ALSA reads ~/.asoundrc, and a later line there may set it): nothing was changed."
+                             : error;
+    return false;
+}
+
 } // namespace
 
 std::vector<DeviceChoice> PreferredDeviceChoices(std::string* error)
@@ -60,6 +76,8 @@ bool ChoosePreferredDevice(const DeviceChoice& choice, std::string* message)
             return false;
         }
         if (!already && !SetPreferredDeviceBlock(choice.pcmName, message))
+            return false;
+        if (!BecameDefault(choice.pcmName, before, message))
             return false;
         *message = "\"" + choice.productName + "\" is the preferred playback device.";
         return true;
@@ -97,6 +115,8 @@ bool ChoosePreferredDevice(const DeviceChoice& choice, std::string* message)
             return false;
         }
     }
+    if (!BecameDefault(kVirtualPcmName, before, message))
+        return false;
     *message = std::string("\"") + kVirtualDeviceName + "\" is the preferred playback device.";
     return true;
 }

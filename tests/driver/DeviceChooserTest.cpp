@@ -141,6 +141,20 @@ TEST_F(DeviceChooserTest, NeverMakesTheVirtualDeviceForwardIntoItself)
     EXPECT_TRUE(DefaultIs("speakers"));
 }
 
+TEST_F(DeviceChooserTest, AFileThatAlsaDoesNotReadIsLeftAsItWas)
+{
+    WriteWholeFile(asoundrc, kUserLines);
+    const std::string other = environment.Path("not-read-by-alsa");
+    WriteWholeFile(other, "# elsewhere\n");
+    ::setenv("WAVEHARVESTER_ASOUNDRC", other.c_str(), 1);
+    std::string message;
+    EXPECT_FALSE(ChoosePreferredDevice(Choice("waveharvester"), &message));
+    EXPECT_NE(message.find("does not follow"), std::string::npos) << message;
+    EXPECT_EQ(ReadWholeFile(other), "# elsewhere\n");
+    EXPECT_TRUE(DefaultIs("speakers"));
+    ::unsetenv("WAVEHARVESTER_ASOUNDRC");
+}
+
 TEST_F(DeviceChooserTest, UninstallRemovesThePreferredBlockToo)
 {
     WriteWholeFile(asoundrc, kUserLines);

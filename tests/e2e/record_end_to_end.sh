@@ -104,12 +104,17 @@ record() { # $1 device, $2 file name, $3 saved name
     aplay -q -D "$1" "$world/$2"
     sleep 0.8
     screenshot "e2e-recording-$3"
+    [ "$(xdotool getwindowname "$main")" = "WaveHarvester - Untitled *" ] ||
+        fail "caption while recording: $(xdotool getwindowname "$main")"
     press ctrl+p
     screenshot "e2e-stopped-$3"
     echo "$world/$3.wav" >>"$WAVEHARVESTER_FILE_DIALOG_ANSWERS"
     press ctrl+s
     for _ in $(seq 50); do [ -s "$world/$3.wav" ] && break; sleep 0.2; done
     [ -s "$world/$3.wav" ] || fail "$3.wav was not saved"
+    sleep 0.3
+    [ "$(xdotool getwindowname "$main")" = "WaveHarvester - $world/$3.wav" ] ||
+        fail "caption after saving: $(xdotool getwindowname "$main")"
     [ "$(messages)" = "$before" ] || fail "a box while recording or saving $3"
 }
 
