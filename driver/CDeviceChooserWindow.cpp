@@ -15,6 +15,7 @@
 namespace {
 
 constexpr const char* kPreferredMark = "  (preferred)";
+constexpr const char* kUnavailableMark = "  (not available)";
 
 // The list of playback devices with the preferred one marked; "Make preferred" (or a double
 // click, or Enter) makes the selected one the preferred device.
@@ -68,6 +69,8 @@ private:
                 line += kPreferredMark;
                 preferred = static_cast<int>(i);
             }
+            if (!m_choices[i].available)
+                line += kUnavailableMark;
             m_list->Append(wxString::FromUTF8(line));
         }
         if (!m_choices.empty())

@@ -46,19 +46,37 @@ bool BecameDefault(const std::string& pcmName, const std::string& before, std::s
 std::vector<DeviceChoice> PreferredDeviceChoices(std::string* error)
 {
     std::vector<DeviceChoice> choices;
+    std::string loopReason;
     for (const WaveOutDevice& device : PlaybackDevices()) {
-        DeviceChoice choice{device.pcmName, device.productName, IsVirtualDevice(device), false};
+        DeviceChoice choice{device.pcmName, device.productName, IsVirtualDevice(device), false, true, ""};
         bool alias = false;
         if (!choice.isVirtual && Same(device.pcmName, kVirtualPcmName, &alias, error) && alias)
             continue;
         Same("default", device.pcmName, &choice.preferred, error);
+        bool intoDefault = false;
+        std::string call;
+        if (!choice.isVirtual && PcmPlaysInto(device.pcmName.c_str(), "default", &intoDefault, &call) == ERROR_SUCCESS &&
+            intoDefault && loopReason.empty())
+            loopReason = "\"" + device.productName + "\" (" + device.pcmName +
+                         ") plays into the default device: with the virtual device as default, the virtual device "
+                         "could forward into itself.";
         choices.push_back(choice);
+    }
+    for (DeviceChoice& choice : choices) {
+        if (choice.isVirtual && !loopReason.empty()) {
+            choice.available = false;
+            choice.reason = loopReason;
+        }
     }
     return choices;
 }
 
 bool ChoosePreferredDevice(const DeviceChoice& choice, std::string* message)
 {
+    if (!choice.available) {
+        *message = choice.reason;
+        return false;
+    }
     std::string before;
     if (!ReadUserAlsaConfiguration(&before)) {
         *message = "cannot read " + UserAlsaConfigurationPath();
@@ -103,8 +121,11 @@ bool ChoosePreferredDevice(const DeviceChoice& choice, std::string* message)
     // device forwards to one of them, and would then play into itself.
     for (const WaveOutDevice& device : real) {
         bool loops = false;
-        std::string error;
-        const bool readable = Same(device.pcmName, kVirtualPcmName, &loops, &error);
+        std::string error, call;
+        const DWORD code = PcmPlaysInto(device.pcmName.c_str(), kVirtualPcmName, &loops, &call);
+        const bool readable = code == ERROR_SUCCESS;
+        if (!readable)
+            error = "ALSA's configuration cannot be read (" + call + ": " + SystemErrorText(code) + ")";
         if (!readable || loops) {
             std::string ignored;
             RestoreUserAlsaConfiguration(before, &ignored);

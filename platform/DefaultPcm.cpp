@@ -45,25 +45,79 @@ PcmTarget PcmDefinition(snd_config_t* top, std::string name)
     return {};
 }
 
+// The slave a PCM definition plays into ("slave.pcm" or a "slave" given as a name), or "".
+std::string SlaveName(snd_config_t* node)
+{
+    snd_config_t* slave = nullptr;
+    if (snd_config_get_type(node) != SND_CONFIG_TYPE_COMPOUND || snd_config_search(node, "slave", &slave) < 0)
+        return "";
+    const char* name = nullptr;
+    if (snd_config_get_type(slave) == SND_CONFIG_TYPE_STRING && snd_config_get_string(slave, &name) >= 0)
+        return name != nullptr ? name : "";
+    snd_config_t* pcm = nullptr;
+    if (snd_config_search(slave, "pcm", &pcm) >= 0 && snd_config_get_type(pcm) == SND_CONFIG_TYPE_STRING &&
+        snd_config_get_string(pcm, &name) >= 0 && name != nullptr)
+        return name;
+    return "";
+}
+
+// Reads the configuration afresh into *top; the error code (and the call) when it cannot be read.
+DWORD ReadConfiguration(snd_config_t** top, std::string* failedCall)
+{
+    // A private tree read from scratch: ALSA's shared tree does not notice changes of the files
+    // its hooks load (~/.asoundrc), and a program started now would read them as they are.
+    *top = nullptr;
+    snd_config_update_t* update = nullptr;
+    const int error = snd_config_update_r(top, &update, nullptr);
+    if (update != nullptr)
+        snd_config_update_free(update);
+    if (error >= 0 && *top != nullptr)
+        return ERROR_SUCCESS;
+    if (*top != nullptr)
+        snd_config_delete(*top);
+    *top = nullptr;
+    if (failedCall != nullptr)
+        *failedCall = "snd_config_update_r " + ConfigurationFiles();
+    return Win32ErrorFromErrno(error < 0 ? -error : EINVAL);
+}
+
 } // namespace
+
+DWORD PcmPlaysInto(const char* name, const char* target, bool* result, std::string* failedCall)
+{
+    *result = false;
+    snd_config_t* top = nullptr;
+    if (const DWORD error = ReadConfiguration(&top, failedCall); error != ERROR_SUCCESS)
+        return error;
+    snd_config_t* pcms = nullptr;
+    std::string next = name;
+    // Every name on the way counts, whether an alias or a slave leads to it.
+    for (int step = 0; step < 64 && !next.empty() && snd_config_search(top, "pcm", &pcms) >= 0; ++step) {
+        const std::string base = next.substr(0, next.find(':'));
+        if (step > 0 && base == target) {
+            *result = true;
+            break;
+        }
+        snd_config_t* node = nullptr;
+        if (snd_config_search(pcms, base.c_str(), &node) < 0 && snd_config_search(top, next.c_str(), &node) < 0)
+            break;
+        const char* alias = nullptr;
+        if (snd_config_get_type(node) == SND_CONFIG_TYPE_STRING && snd_config_get_string(node, &alias) >= 0 &&
+            alias != nullptr)
+            next = alias;
+        else
+            next = SlaveName(node);
+    }
+    snd_config_delete(top);
+    return ERROR_SUCCESS;
+}
 
 DWORD PcmsAreSame(const char* first, const char* second, bool* same, std::string* failedCall)
 {
     *same = false;
-    // A private tree read from scratch: ALSA's shared tree does not notice changes of the files
-    // its hooks load (~/.asoundrc), and a program started now would read them as they are.
     snd_config_t* top = nullptr;
-    snd_config_update_t* update = nullptr;
-    const int error = snd_config_update_r(&top, &update, nullptr);
-    if (update != nullptr)
-        snd_config_update_free(update);
-    if (error < 0 || top == nullptr) {
-        if (top != nullptr)
-            snd_config_delete(top);
-        if (failedCall != nullptr)
-            *failedCall = "snd_config_update_r " + ConfigurationFiles();
-        return Win32ErrorFromErrno(error < 0 ? -error : EINVAL);
-    }
+    if (const DWORD error = ReadConfiguration(&top, failedCall); error != ERROR_SUCCESS)
+        return error;
     const PcmTarget a = PcmDefinition(top, first);
     const PcmTarget b = PcmDefinition(top, second);
     *same = a.node != nullptr && a.node == b.node && a.arguments == b.arguments;

@@ -11,6 +11,11 @@
 // (string aliases followed as ALSA follows them). Errors as DefaultPcmIs.
 DWORD PcmsAreSame(const char* first, const char* second, bool* same, std::string* failedCall);
 
+// Sets *result to whether the PCM `name` plays into the PCM named `target`: somewhere on its
+// way through aliases and slaves (slave.pcm) it meets that name. A PCM does not play into
+// itself. Errors as DefaultPcmIs.
+DWORD PcmPlaysInto(const char* name, const char* target, bool* result, std::string* failedCall);
+
 // Sets *same to whether `default` is the PCM `pcmName`, directly or through aliases (names are
 // compared as ALSA does, letter case included); an undefined `default` is no PCM. Returns
 // ERROR_SUCCESS, or the error of a configuration that cannot be read, with *failedCall naming

@@ -133,12 +133,49 @@ TEST_F(DeviceChooserTest, NeverMakesTheVirtualDeviceForwardIntoItself)
     // device could forward into itself.
     const std::string lines = "pcm.speakers { type null }\npcm.headphones default\npcm.waveharvester { type null }\n"
                               "pcm.!default speakers\n";
-    WriteWholeFile(asoundrc, lines);
-    std::string message;
-    EXPECT_FALSE(ChoosePreferredDevice(Choice("waveharvester"), &message));
-    EXPECT_NE(message.find("would lead back into"), std::string::npos) << message;
-    EXPECT_EQ(ReadWholeFile(asoundrc), lines) << "the file is left as it was";
-    EXPECT_TRUE(DefaultIs("speakers"));
+    struct Case {
+        const char* name;
+        std::string headphones; // how the second real device is defined
+        bool available;
+    };
+    const Case cases[] = {
+        {"an alias of default", "pcm.headphones default\n", false},
+        {"a plug into default", "pcm.headphones { type plug slave.pcm \"default\" }\n", false},
+        {"a plug into default given as a slave name", "pcm.headphones { type plug slave default }\n", false},
+        {"a file plugin writing on to default", "pcm.headphones { type file slave.pcm default file \"/dev/null\" }\n",
+         false},
+        {"a plug into the speakers", "pcm.headphones { type plug slave.pcm speakers }\n", true},
+        {"a device of its own", "pcm.headphones { type null }\n", true},
+    };
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Each case in a file of its own name, so that ALSA reads it anew.
+        const std::string home = environment.Path("home" + std::to_string(++number));
+        ::mkdir(home.c_str(), 0700);
+        ::setenv("HOME", home.c_str(), 1);
+        const std::string file = home + "/.asoundrc";
+        const std::string lines = "pcm.speakers { type null }\n" + c.headphones +
+                                  "pcm.waveharvester { type null }\npcm.!default speakers\n";
+        WriteWholeFile(file, lines);
+        const DeviceChoice virtualDevice = Choice("waveharvester");
+        EXPECT_EQ(virtualDevice.available, c.available) << virtualDevice.reason;
+        std::string message;
+        EXPECT_EQ(ChoosePreferredDevice(virtualDevice, &message), c.available) << message;
+        if (c.available) {
+            EXPECT_TRUE(DefaultIs("waveharvester"));
+            continue;
+        }
+        EXPECT_NE(message.find("could forward into itself"), std::string::npos) << message;
+        EXPECT_EQ(ReadWholeFile(file), lines) << "the file is left as it was";
+        EXPECT_TRUE(DefaultIs("speakers"));
+        // Even a choice made without asking the list is checked once the block is in place.
+        DeviceChoice unchecked = virtualDevice;
+        unchecked.available = true;
+        EXPECT_FALSE(ChoosePreferredDevice(unchecked, &message));
+        EXPECT_NE(message.find("would lead back into"), std::string::npos) << message;
+        EXPECT_EQ(ReadWholeFile(file), lines);
+    }
 }
 
 TEST_F(DeviceChooserTest, AFileThatAlsaDoesNotReadIsLeftAsItWas)
