@@ -1,5 +1,6 @@
 #include "DeviceChooser.h"
 
+#include "CRecorderSettings.h"
 #include "CaptureConnection.h"
 #include "DefaultPcm.h"
 #include "DriverInstallation.h"
@@ -41,32 +42,61 @@ bool BecameDefault(const std::string& pcmName, const std::string& before, std::s
     return false;
 }
 
+// The real device the virtual device forwards to: the one RealDevice names (by the product name
+// the device list gives), else the first real device; aliases of the virtual device are not
+// real devices. Empty when there is none.
+WaveOutDevice ForwardTarget(const std::vector<WaveOutDevice>& devices, std::string* error)
+{
+    CRecorderSettings settings;
+    settings.Load();
+    WaveOutDevice first;
+    for (const WaveOutDevice& device : devices) {
+        bool alias = false;
+        if (IsVirtualDevice(device) || !Same(device.pcmName, kVirtualPcmName, &alias, error) || alias)
+            continue;
+        if (first.pcmName.empty())
+            first = device;
+        if (!settings.RealDevice.empty() && device.productName.substr(0, MAXPNAMELEN - 1) == settings.RealDevice)
+            return device;
+    }
+    return first;
+}
+
+// Why the virtual device cannot be the preferred one (it would forward into itself), or "".
+std::string LoopReason(const WaveOutDevice& target, const char* into)
+{
+    if (target.pcmName.empty())
+        return std::string("There is no real playback device for \"") + kVirtualDeviceName + "\" to forward to.";
+    bool loops = false;
+    std::string call;
+    const DWORD code = PcmPlaysInto(target.pcmName.c_str(), into, &loops, &call);
+    if (code != ERROR_SUCCESS)
+        return "ALSA's configuration cannot be read (" + call + ": " + SystemErrorText(code) + ")";
+    if (!loops)
+        return "";
+    return "\"" + target.productName + "\" (" + target.pcmName + "), the real device that \"" + kVirtualDeviceName +
+           "\" forwards to, plays into " + (std::string(into) == "default" ? "the default device" : into) +
+           ": the virtual device would forward into itself. Choose another real device in WaveHarvester's settings.";
+}
+
 } // namespace
 
 std::vector<DeviceChoice> PreferredDeviceChoices(std::string* error)
 {
     std::vector<DeviceChoice> choices;
-    std::string loopReason;
-    for (const WaveOutDevice& device : PlaybackDevices()) {
+    const std::vector<WaveOutDevice> devices = PlaybackDevices();
+    for (const WaveOutDevice& device : devices) {
         DeviceChoice choice{device.pcmName, device.productName, IsVirtualDevice(device), false, true, ""};
         bool alias = false;
         if (!choice.isVirtual && Same(device.pcmName, kVirtualPcmName, &alias, error) && alias)
             continue;
         Same("default", device.pcmName, &choice.preferred, error);
-        bool intoDefault = false;
-        std::string call;
-        if (!choice.isVirtual && PcmPlaysInto(device.pcmName.c_str(), "default", &intoDefault, &call) == ERROR_SUCCESS &&
-            intoDefault && loopReason.empty())
-            loopReason = "\"" + device.productName + "\" (" + device.pcmName +
-                         ") plays into the default device: with the virtual device as default, the virtual device "
-                         "could forward into itself.";
-        choices.push_back(choice);
-    }
-    for (DeviceChoice& choice : choices) {
-        if (choice.isVirtual && !loopReason.empty()) {
-            choice.available = false;
-            choice.reason = loopReason;
+        if (choice.isVirtual) {
+            // Once default is the virtual device, a target that plays into default plays into it.
+            choice.reason = LoopReason(ForwardTarget(devices, error), "default");
+            choice.available = choice.reason.empty();
         }
+        choices.push_back(choice);
     }
     return choices;
 }
@@ -101,40 +131,19 @@ bool ChoosePreferredDevice(const DeviceChoice& choice, std::string* message)
         return true;
     }
 
-    // Aliases of the virtual device are the virtual device itself, not devices it forwards to.
-    std::vector<WaveOutDevice> real;
-    for (const WaveOutDevice& device : devices) {
-        bool alias = false;
-        std::string error;
-        if (IsVirtualDevice(device))
-            continue;
-        if (!Same(device.pcmName, kVirtualPcmName, &alias, &error)) {
-            *message = error;
-            return false;
-        }
-        if (!alias)
-            real.push_back(device);
-    }
+    // The target as it is now: once default is the virtual device, an alias of default would
+    // read as an alias of the virtual device.
+    std::string error;
+    const WaveOutDevice target = ForwardTarget(devices, &error);
     if (!SetPreferredDeviceBlock(kVirtualPcmName, message))
         return false;
-    // With default now the virtual device, no real device may lead back into it: the virtual
-    // device forwards to one of them, and would then play into itself.
-    for (const WaveOutDevice& device : real) {
-        bool loops = false;
-        std::string error, call;
-        const DWORD code = PcmPlaysInto(device.pcmName.c_str(), kVirtualPcmName, &loops, &call);
-        const bool readable = code == ERROR_SUCCESS;
-        if (!readable)
-            error = "ALSA's configuration cannot be read (" + call + ": " + SystemErrorText(code) + ")";
-        if (!readable || loops) {
-            std::string ignored;
-            RestoreUserAlsaConfiguration(before, &ignored);
-            *message = readable ? "\"" + device.productName + "\" (" + device.pcmName +
-                                      ") would lead back into \"" + kVirtualDeviceName +
-                                      "\": it cannot be the preferred device while it forwards there."
-                                : error;
-            return false;
-        }
+    // With the block in place, the real device the virtual device forwards to must not lead back.
+    const std::string reason = LoopReason(target, kVirtualPcmName);
+    if (!reason.empty() || !error.empty()) {
+        std::string ignored;
+        RestoreUserAlsaConfiguration(before, &ignored);
+        *message = reason.empty() ? error : reason;
+        return false;
     }
     if (!BecameDefault(kVirtualPcmName, before, message))
         return false;

@@ -129,23 +129,24 @@ TEST_F(DeviceChooserTest, NoFileOfTheUsersComesAndGoes)
 
 TEST_F(DeviceChooserTest, NeverMakesTheVirtualDeviceForwardIntoItself)
 {
-    // "headphones" plays into whatever is default: with default the virtual device, the virtual
-    // device could forward into itself.
-    const std::string lines = "pcm.speakers { type null }\npcm.headphones default\npcm.waveharvester { type null }\n"
-                              "pcm.!default speakers\n";
+    // The virtual device forwards to the device RealDevice names, else to the first real one.
     struct Case {
         const char* name;
         std::string headphones; // how the second real device is defined
+        const char* realDevice; // the setting; "" for none
         bool available;
     };
     const Case cases[] = {
-        {"an alias of default", "pcm.headphones default\n", false},
-        {"a plug into default", "pcm.headphones { type plug slave.pcm \"default\" }\n", false},
-        {"a plug into default given as a slave name", "pcm.headphones { type plug slave default }\n", false},
-        {"a file plugin writing on to default", "pcm.headphones { type file slave.pcm default file \"/dev/null\" }\n",
-         false},
-        {"a plug into the speakers", "pcm.headphones { type plug slave.pcm speakers }\n", true},
-        {"a device of its own", "pcm.headphones { type null }\n", true},
+        {"target an alias of default", "pcm.headphones default\n", "Headphones", false},
+        {"target a plug into default", "pcm.headphones { type plug slave.pcm \"default\" }\n", "Headphones", false},
+        {"target a plug into default given as a slave name", "pcm.headphones { type plug slave default }\n",
+         "Headphones", false},
+        {"target a file plugin writing on to default",
+         "pcm.headphones { type file slave.pcm default file \"/dev/null\" }\n", "Headphones", false},
+        {"target a plug into the speakers", "pcm.headphones { type plug slave.pcm speakers }\n", "Headphones", true},
+        {"target a device of its own", "pcm.headphones { type null }\n", "Headphones", true},
+        {"another device plays into default, the target does not", "pcm.headphones default\n", "Speakers", true},
+        {"no setting: the first real device is the target", "pcm.headphones default\n", "", true},
     };
     int number = 0;
     for (const Case& c : cases) {
@@ -154,6 +155,9 @@ TEST_F(DeviceChooserTest, NeverMakesTheVirtualDeviceForwardIntoItself)
         const std::string home = environment.Path("home" + std::to_string(++number));
         ::mkdir(home.c_str(), 0700);
         ::setenv("HOME", home.c_str(), 1);
+        WriteWholeFile(environment.RegistryPath(),
+                       std::string("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Kestrelworks\\WaveHarvester]\n") +
+                           (*c.realDevice != '\0' ? "\"RealDevice\"=\"" + std::string(c.realDevice) + "\"\n" : ""));
         const std::string file = home + "/.asoundrc";
         const std::string lines = "pcm.speakers { type null }\n" + c.headphones +
                                   "pcm.waveharvester { type null }\npcm.!default speakers\n";
@@ -166,14 +170,15 @@ TEST_F(DeviceChooserTest, NeverMakesTheVirtualDeviceForwardIntoItself)
             EXPECT_TRUE(DefaultIs("waveharvester"));
             continue;
         }
-        EXPECT_NE(message.find("could forward into itself"), std::string::npos) << message;
+        EXPECT_NE(message.find("would forward into itself"), std::string::npos) << message;
+        EXPECT_NE(message.find("Headphones"), std::string::npos) << message;
         EXPECT_EQ(ReadWholeFile(file), lines) << "the file is left as it was";
         EXPECT_TRUE(DefaultIs("speakers"));
         // Even a choice made without asking the list is checked once the block is in place.
         DeviceChoice unchecked = virtualDevice;
         unchecked.available = true;
         EXPECT_FALSE(ChoosePreferredDevice(unchecked, &message));
-        EXPECT_NE(message.find("would lead back into"), std::string::npos) << message;
+        EXPECT_NE(message.find("would forward into itself"), std::string::npos) << message;
         EXPECT_EQ(ReadWholeFile(file), lines);
     }
 }

@@ -80,7 +80,7 @@ sleep 0.5
 screenshot e2e-chooser-before
 # Pick lines until the virtual device is the preferred one (the list's order is ALSA's).
 chosen=
-for down in 0 1 2 3 4 5 6 7 8 9; do
+for down in $(seq 0 40); do
     xdotool windowfocus --sync "$chooser" 2>/dev/null || true
     xdotool key Home
     for ((i = 0; i < down; i++)); do xdotool key Down; done
