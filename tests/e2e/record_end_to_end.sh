@@ -91,9 +91,19 @@ done
 [ -n "$chosen" ] || fail "the chooser never made the virtual device preferred"
 sleep 0.3
 screenshot e2e-chooser-after
-head -c "$(stat -c %s "$world/asoundrc.users")" "$HOME/.asoundrc" | cmp -s - "$world/asoundrc.users" ||
+cmp -s -n "$(stat -c %s "$world/asoundrc.users")" "$HOME/.asoundrc" "$world/asoundrc.users" ||
     fail "the user's lines of ~/.asoundrc changed"
 xdotool windowkill "$chooser" || true
+
+settle() { # until the temporary capture file has not changed for half a second (the drain is done)
+    local last= now
+    for _ in $(seq 40); do
+        now=$(stat -c %y "$TMP"/~WHcd*.tmp 2>/dev/null || true)
+        [ -n "$now" ] && [ "$now" = "$last" ] && return 0
+        last=$now
+        sleep 0.5
+    done
+}
 
 record() { # $1 device, $2 file name, $3 saved name
     local before
@@ -102,7 +112,7 @@ record() { # $1 device, $2 file name, $3 saved name
     [ "$(messages)" = "$before" ] || fail "Record showed a box"
     aplay -q -D "$1" "$world/silence.wav"
     aplay -q -D "$1" "$world/$2"
-    sleep 0.8
+    settle
     screenshot "e2e-recording-$3"
     [ "$(xdotool getwindowname "$main")" = "WaveHarvester - Untitled *" ] ||
         fail "caption while recording: $(xdotool getwindowname "$main")"
@@ -130,7 +140,8 @@ check() { # $1 saved name, $2 raw samples, $3 rate, $4 channels
     local data
     data=$(od -An -tu4 -j40 -N4 "$saved" | tr -d ' ')
     [ "$data" -ge "$size" ] || fail "$1: $data data bytes, fewer than the $size played"
-    tail -c +45 "$saved" | head -c "$size" | cmp -s - "$raw" || fail "$1: the samples differ from the played ones"
+    # cmp reads both files itself: a pipeline cut short would fail under pipefail.
+    cmp -s -i 44:0 -n "$size" "$saved" "$raw" || fail "$1: the samples differ from the played ones"
     [ "$(tail -c +$((45 + size)) "$saved" | tr -d '\0' | wc -c)" = 0 ] || fail "$1: more than the player's silence follows"
     echo "$1: $data data bytes, the $size played bytes equal, $((data - size)) bytes of the player's padding"
 }
