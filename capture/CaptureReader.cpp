@@ -2,6 +2,7 @@
 
 #include "CaptureArea.h"
 #include "Semaphore.h"
+#include "WindowMessages.h"
 
 #include <cstring>
 
@@ -9,7 +10,7 @@ bool CaptureReader::StartRecording(HWND ownerWindow, bool& capturing)
 {
     CaptureAreaHeader* header = CaptureArea::Header(m_area);
     WaitForSingleObject(m_lock, INFINITE);
-    if (header->recordingEnabled == 0) {
+    if (header->recordingEnabled == 0 || !IsWindow(header->ownerWindow)) {
         __atomic_store_n(&header->ownerWindow, ownerWindow, __ATOMIC_RELEASE);
         header->lostSeconds = 0.0f;
         capturing = true;
@@ -19,51 +20,62 @@ bool CaptureReader::StartRecording(HWND ownerWindow, bool& capturing)
     return capturing;
 }
 
-unsigned CaptureReader::Drain(std::int32_t& peakAreaUse, const BlockConsumer& consume)
+DWORD CaptureReader::PeekNextBlock(std::int32_t& peakAreaUse, CapturedBlock* block)
 {
     CaptureAreaHeader* header = CaptureArea::Header(m_area);
+    WaitForSingleObject(m_lock, INFINITE);
+    DWORD offset = CaptureArea::First(m_area);
+    if (offset != kListHead) {
+        if (header->nextFree > static_cast<DWORD>(peakAreaUse))
+            peakAreaUse = static_cast<std::int32_t>(header->nextFree);
+        if (CaptureArea::FirstBlockIsSound(m_area, offset)) {
+            block->format = m_area + offset + offsetof(CaptureBlock, format);
+            block->streamId = CaptureArea::Load32(m_area, offset + offsetof(CaptureBlock, streamId));
+            block->length = CaptureArea::Load32(m_area, offset + offsetof(CaptureBlock, length));
+            block->samples = m_area + offset + kBlockHeadSize;
+        } else {
+            CaptureArea::Reset(m_area);
+            offset = kListHead;
+        }
+    }
+    ReleaseSemaphore(m_lock, 1, nullptr);
+    return offset;
+}
+
+void CaptureReader::Unlink(DWORD offset)
+{
+    WaitForSingleObject(m_lock, INFINITE);
+    if (CaptureArea::First(m_area) == offset)
+        CaptureArea::Unlink(m_area, offset);
+    ReleaseSemaphore(m_lock, 1, nullptr);
+}
+
+unsigned CaptureReader::Drain(std::int32_t& peakAreaUse, const BlockConsumer& consume)
+{
     unsigned taken = 0;
     for (;;) {
-        WaitForSingleObject(m_lock, INFINITE);
-        const DWORD offset = CaptureArea::First(m_area);
         CapturedBlock block{};
-        bool sound = true;
-        if (offset != kListHead) {
-            if (header->nextFree > static_cast<DWORD>(peakAreaUse))
-                peakAreaUse = static_cast<std::int32_t>(header->nextFree);
-            sound = CaptureArea::FirstBlockIsSound(m_area, offset);
-            if (sound) {
-                block.format = m_area + offset + offsetof(CaptureBlock, format);
-                block.streamId = CaptureArea::Load32(m_area, offset + offsetof(CaptureBlock, streamId));
-                block.length = CaptureArea::Load32(m_area, offset + offsetof(CaptureBlock, length));
-                block.samples = m_area + offset + kBlockHeadSize;
-            } else {
-                CaptureArea::Reset(m_area);
-            }
-        }
-        ReleaseSemaphore(m_lock, 1, nullptr);
-        if (offset == kListHead || !sound)
+        const DWORD offset = PeekNextBlock(peakAreaUse, &block);
+        if (offset == kListHead)
             return taken;
-
         // The block stays linked, so no writer touches it while it is read.
         if (consume)
             consume(block);
         ++taken;
-
-        WaitForSingleObject(m_lock, INFINITE);
-        // A writer that found the reader gone may have emptied the list meanwhile.
-        if (CaptureArea::First(m_area) == offset)
-            CaptureArea::Unlink(m_area, offset);
-        ReleaseSemaphore(m_lock, 1, nullptr);
+        Unlink(offset);
     }
+}
+
+void CaptureReader::DisableRecording()
+{
+    __atomic_store_n(&CaptureArea::Header(m_area)->recordingEnabled, 0, __ATOMIC_RELEASE);
 }
 
 void CaptureReader::StopRecording(std::int32_t& peakAreaUse)
 {
-    __atomic_store_n(&CaptureArea::Header(m_area)->recordingEnabled, 0, __ATOMIC_RELEASE);
+    DisableRecording();
     Drain(peakAreaUse, nullptr);
 }
-
 
 float CaptureReader::LostSeconds() const
 {

@@ -24,8 +24,21 @@ public:
 
     // Claims the recording for the window: under the lock, when no instance records, sets the
     // owner, zeroes lostSeconds, sets `capturing` and then recordingEnabled. Returns `capturing`:
-    // false means another instance is already recording and nothing was changed.
+    // false means another instance is already recording and nothing was changed. A claim whose
+    // owner window no longer exists (its recorder ended without stopping) counts as free.
     bool StartRecording(HWND ownerWindow, bool& capturing);
+
+    // The oldest block, filled into *block, or 16 when the list is empty; raises peakAreaUse to
+    // nextFree when it finds one. The block stays linked (untouched by writers) until Unlink.
+    // A damaged list is emptied and reads as empty. Takes the lock.
+    DWORD PeekNextBlock(std::int32_t& peakAreaUse, CapturedBlock* block);
+
+    // Unlinks the block that PeekNextBlock returned, unless a writer that found the reader gone
+    // emptied the list meanwhile. Takes the lock.
+    void Unlink(DWORD offset);
+
+    // Stops the writers storing (a plain store, without the lock).
+    void DisableRecording();
 
     // Takes every block out, oldest first, handing each to the consumer; raises peakAreaUse to
     // nextFree whenever it finds blocks. A damaged list is emptied under the lock and nothing of

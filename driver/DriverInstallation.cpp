@@ -12,6 +12,10 @@ namespace {
 
 constexpr const char* kBegin = "# >>> WaveHarvester capture driver (added by capdrv --install; capdrv --uninstall removes it)";
 constexpr const char* kEnd = "# <<< WaveHarvester capture driver";
+constexpr const char* kPreferredBegin =
+    "# >>> WaveHarvester preferred playback device (set by capdrv --choose; choosing a real device removes it)";
+constexpr const char* kPreferredEnd = "# <<< WaveHarvester preferred playback device";
+constexpr const char* kPreferredLine = "pcm.!default ";
 
 bool ReadFile(const std::string& path, std::string* contents)
 {
@@ -47,6 +51,44 @@ bool WriteFile(const std::string& path, const std::string& contents, std::string
         return false;
     }
     return true;
+}
+
+// Cuts the block between the two marks (and its line break) out of the text; false when absent.
+bool RemoveBlock(std::string& contents, const char* beginMark, const char* endMark)
+{
+    const std::size_t begin = contents.find(beginMark);
+    const std::size_t endFound = begin == std::string::npos ? std::string::npos : contents.find(endMark, begin);
+    if (begin == std::string::npos || endFound == std::string::npos)
+        return false;
+    std::size_t end = endFound + std::strlen(endMark);
+    if (end < contents.size() && contents[end] == '\n')
+        ++end;
+    contents.erase(begin, end - begin);
+    return true;
+}
+
+// Writes the user's file back, or removes it when nothing is left of it.
+bool StoreUserFile(const std::string& path, const std::string& contents, std::string* message)
+{
+    if (!contents.empty())
+        return WriteFile(path, contents, message);
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        *message = "cannot remove " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// An ALSA string with its quotes and backslashes escaped.
+std::string Quoted(const std::string& text)
+{
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
 }
 
 } // namespace
@@ -101,25 +143,69 @@ bool UninstallDriverConfiguration(std::string* message)
         *message = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
-    const std::size_t begin = contents.find(kBegin);
-    const std::size_t endMark = begin == std::string::npos ? std::string::npos : contents.find(kEnd, begin);
-    if (begin == std::string::npos || endMark == std::string::npos) {
+    const bool preferred = RemoveBlock(contents, kPreferredBegin, kPreferredEnd);
+    if (!RemoveBlock(contents, kBegin, kEnd) && !preferred) {
         *message = "the virtual playback device is not installed in " + path;
         return true;
     }
-    std::size_t end = endMark + std::strlen(kEnd);
-    if (end < contents.size() && contents[end] == '\n')
-        ++end;
-    contents.erase(begin, end - begin);
-    if (contents.empty()) {
-        // The file held nothing but the driver: it goes as it came.
-        if (::unlink(path.c_str()) != 0) {
-            *message = "cannot remove " + path + ": " + std::strerror(errno);
-            return false;
-        }
-    } else if (!WriteFile(path, contents, message)) {
+    // A file that held nothing but the driver goes as it came.
+    if (!StoreUserFile(path, contents, message))
         return false;
-    }
     *message = "removed \"Playback through WaveHarvester\" from " + path;
     return true;
+}
+
+bool SetPreferredDeviceBlock(const std::string& pcmName, std::string* message)
+{
+    const std::string path = UserAlsaConfigurationPath();
+    std::string contents;
+    if (!ReadFile(path, &contents)) {
+        *message = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    RemoveBlock(contents, kPreferredBegin, kPreferredEnd);
+    if (!pcmName.empty()) {
+        if (!contents.empty() && contents.back() != '\n')
+            contents += '\n';
+        contents += std::string(kPreferredBegin) + "\n" + kPreferredLine + Quoted(pcmName) + "\n" + kPreferredEnd + "\n";
+    }
+    if (!StoreUserFile(path, contents, message))
+        return false;
+    *message = pcmName.empty() ? "the preferred playback device is left to " + path + " without WaveHarvester's choice"
+                               : "\"" + pcmName + "\" is the preferred playback device in " + path;
+    return true;
+}
+
+std::string PreferredDeviceBlockTarget()
+{
+    std::string contents;
+    if (!ReadFile(UserAlsaConfigurationPath(), &contents))
+        return "";
+    const std::size_t begin = contents.find(kPreferredBegin);
+    if (begin == std::string::npos)
+        return "";
+    const std::size_t line = contents.find(std::string("\n") + kPreferredLine, begin);
+    const std::size_t end = contents.find(kPreferredEnd, begin);
+    if (line == std::string::npos || end == std::string::npos || line > end)
+        return "";
+    std::size_t start = line + 1 + std::strlen(kPreferredLine);
+    const std::size_t stop = contents.find('\n', start);
+    std::string value = contents.substr(start, stop - start);
+    std::string name;
+    for (std::size_t i = 1; i + 1 < value.size(); ++i) {
+        if (value[i] == '\\' && i + 2 < value.size())
+            ++i;
+        name += value[i];
+    }
+    return name;
+}
+
+bool ReadUserAlsaConfiguration(std::string* contents)
+{
+    return ReadFile(UserAlsaConfigurationPath(), contents);
+}
+
+bool RestoreUserAlsaConfiguration(const std::string& contents, std::string* message)
+{
+    return StoreUserFile(UserAlsaConfigurationPath(), contents, message);
 }

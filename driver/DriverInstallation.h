@@ -12,4 +12,15 @@ std::string UserAlsaConfigurationPath();
 
 bool DriverConfigurationInstalled();
 bool InstallDriverConfiguration(std::string* message);
+// Also removes the preferred-device block, which would name a device that is gone.
 bool UninstallDriverConfiguration(std::string* message);
+
+// The preferred playback device: a second marked block, at the end of the user's file, that
+// makes `pcmName` ALSA's default (pcm.!default). An empty name removes the block, so that the
+// user's own lines decide again. Every other line stays as it is.
+bool SetPreferredDeviceBlock(const std::string& pcmName, std::string* message);
+// The device the block names, or the empty text when there is no block.
+std::string PreferredDeviceBlockTarget();
+// The whole text of the user's file (empty when it does not exist), and writing it back as it was.
+bool ReadUserAlsaConfiguration(std::string* contents);
+bool RestoreUserAlsaConfiguration(const std::string& contents, std::string* message);

@@ -4,6 +4,7 @@
 // device into the user's ALSA configuration and removes it again.
 #include "CaptureAreaLayout.h"
 #include "CaptureConnection.h"
+#include "CDeviceChooserWindow.h"
 #include "DriverInstallation.h"
 #include "Registry.h"
 #include "WindowMessages.h"
@@ -20,11 +21,13 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: capdrv [--install | --uninstall | --version | --help]\n"
+    "Usage: capdrv [--install | --uninstall | --choose | --version | --help]\n"
     "Without an option, runs the work window of the WaveHarvester capture driver until SIGTERM.\n"
     "  --install     add the virtual playback device \"Playback through WaveHarvester\" to your ALSA\n"
     "                configuration (~/.asoundrc), keeping everything it holds\n"
     "  --uninstall   remove exactly what --install added\n"
+    "  --choose      open the window that makes a playback device the preferred one (ALSA's\n"
+    "                default), by a marked block in your ALSA configuration\n"
     "  --version     print the driver's version\n";
 
 std::string ReadSetting(const char* name)
@@ -118,6 +121,10 @@ int main(int argc, char** argv)
         bool ok = option == "--install" ? InstallDriverConfiguration(&message) : UninstallDriverConfiguration(&message);
         std::fprintf(ok ? stdout : stderr, "capdrv: %s\n", message.c_str());
         return ok ? 0 : 1;
+    }
+    if (option == "--choose") {
+        int wxArgc = 1;
+        return RunDeviceChooser(wxArgc, argv);
     }
     if (!option.empty()) {
         std::fprintf(stderr, "capdrv: unknown option %s\n%s", option.c_str(), kUsage);

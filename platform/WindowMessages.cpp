@@ -400,6 +400,12 @@ BOOL DestroyWindow(HWND window)
     return Endpoint::Instance().Destroy(window);
 }
 
+BOOL IsWindow(HWND window)
+{
+    sockaddr_un address;
+    return WindowEndpoint(window, address);
+}
+
 HWND FindWindowA(LPCSTR className, LPCSTR)
 {
     if (className == nullptr)

@@ -19,6 +19,9 @@ UINT RegisterWindowMessageA(LPCSTR name);
 HWND CreateMessageWindow(LPCSTR className, WindowHandler handler);
 BOOL DestroyWindow(HWND window);
 
+// TRUE while the window exists: its record is there and its process lives.
+BOOL IsWindow(HWND window);
+
 // A window of the class (letter case ignored) in a live process of the user, or 0. The window
 // name is not used and must be null.
 HWND FindWindowA(LPCSTR className, LPCSTR windowName);

@@ -6,7 +6,7 @@
 #include "StringTable.h"
 
 TransportView::TransportView(ApplicationCore& application, ViewControls& controls)
-    : m_application(application), m_controls(controls)
+    : m_recording(*this, application, controls), m_application(application), m_controls(controls)
 {
 }
 
@@ -55,20 +55,7 @@ void TransportView::StopPlayback()
         UpdateControls();
 }
 
-void TransportView::StopRecording()
-{
-    if (m_application.capturing && m_application.connection.captureArea != nullptr) {
-        m_application.capturing = false;
-        CaptureReader(m_application.connection.captureArea, m_application.connection.captureSemaphore)
-            .StopRecording(m_application.peakAreaUse);
-    }
-    m_bRecording = FALSE;
-    m_bPaused = FALSE;
-    if (m_pDocument != nullptr)
-        m_pDocument->position = 0;
-    if (m_controls.WindowExists())
-        UpdateControls();
-}
+void TransportView::StopRecording() { m_recording.StopRecording(); }
 
 void TransportView::UpdateControls()
 {
@@ -179,6 +166,8 @@ bool TransportView::OnCommand(UINT command)
     switch (command) {
     case ID_TO_START: OnToStart(); return true;
     case ID_STOP: OnStop(); return true;
+    case ID_RECORD: OnRecord(); return true;
+    case ID_PAUSE: OnPause(); return true;
     case ID_SETTINGS: OnSettings(); return true;
     default: return false;
     }
@@ -205,6 +194,12 @@ void TransportView::OnStop()
         StopRecording();
 }
 
+void TransportView::OnPause()
+{
+    if (m_bRecording)
+        m_recording.OnPause();
+}
+
 void TransportView::OnSliderChanged(int scrollCode)
 {
     if (scrollCode != TB_ENDTRACK) {
@@ -228,6 +223,10 @@ void TransportView::OnSliderChanged(int scrollCode)
 
 bool TransportView::WindowProc(UINT message, WPARAM, LPARAM)
 {
+    if (m_application.connection.captureMessage != 0 && message == m_application.connection.captureMessage) {
+        m_recording.DrainCaptureArea();
+        return true;
+    }
     if (message == WM_SYSCOLORCHANGE) {
         m_controls.LoadStateBitmaps();
         UpdateControls();

@@ -8,6 +8,7 @@
 #include "ApplicationCore.h"
 #include "CWaveHarvesterDoc.h"
 #include "DocumentView.h"
+#include "RecordingEngine.h"
 #include "ViewControls.h"
 
 #include <functional>
@@ -38,6 +39,8 @@ public:
     // The transport commands and the slider.
     void OnToStart();
     void OnStop();
+    void OnRecord() { m_recording.OnRecord(); }
+    void OnPause();
     void OnSliderChanged(int scrollCode);
 
     // Window messages of the view's window; true when the message was one of the view's own.
@@ -74,6 +77,9 @@ public:
     std::string m_strLostSeconds;
     std::string m_strUnsaved;
     int m_sliderPosition = 0;
+
+    // The recording engine: its state and operations (DrainCaptureArea, StopRecording, ...).
+    RecordingEngine m_recording;
 
 private:
     bool HasData() const;

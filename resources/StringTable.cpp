@@ -75,6 +75,9 @@ constexpr StringEntry kStrings[] = {
     {IDS_SET_PREFERRED_DEVICE,
      "     Before recording you must set \"%s\" as a Playback Preferred device.\n     Recommended "
      "also to check the box \"Use preferred devices only\"."},
+    {IDS_WAVE_SIZE_LIMIT,
+     "The largest size of a wave file was reached. Recording is stopped; the sound recorded so far "
+     "is kept."},
     {AFX_IDS_UNTITLED, "Untitled"},
     {AFX_IDP_FAILED_TO_OPEN_DOC, "Failed to open document."},
     {AFX_IDP_FAILED_TO_SAVE_DOC, "Failed to save document."},

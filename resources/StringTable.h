@@ -50,6 +50,8 @@ constexpr UINT IDS_INVALID_REGISTRY_VALUE_KEY = 61226;
 constexpr UINT IDS_TOO_LONG_FILENAME = 61227;
 constexpr UINT IDS_PROTOCOL_SHORT_FILENAME = 61228;
 constexpr UINT IDS_SET_PREFERRED_DEVICE = 61229;
+// The program's own: a recording reached the largest size a wave file can hold.
+constexpr UINT IDS_WAVE_SIZE_LIMIT = 61230;
 
 // Texts the application framework supplies.
 constexpr UINT AFX_IDS_UNTITLED = 61443;
