@@ -21,31 +21,28 @@ bool CaptureReader::StartRecording(HWND ownerWindow, bool& capturing)
 
 unsigned CaptureReader::Drain(std::int32_t& peakAreaUse, const BlockConsumer& consume)
 {
-    CaptureAreaHeader* header = CaptureArea::Header(m_area);
     unsigned taken = 0;
     for (;;) {
         WaitForSingleObject(m_lock, INFINITE);
         const DWORD offset = CaptureArea::First(m_area);
-        CapturedBlock block{};
+        CheckedBlock checked{};
         bool sound = true;
         if (offset != kListHead) {
-            if (header->nextFree > static_cast<DWORD>(peakAreaUse))
-                peakAreaUse = static_cast<std::int32_t>(header->nextFree);
-            sound = CaptureArea::FirstBlockIsSound(m_area, offset);
-            if (sound) {
-                block.format = m_area + offset + offsetof(CaptureBlock, format);
-                block.streamId = CaptureArea::Load32(m_area, offset + offsetof(CaptureBlock, streamId));
-                block.length = CaptureArea::Load32(m_area, offset + offsetof(CaptureBlock, length));
-                block.samples = m_area + offset + kBlockHeadSize;
-            } else {
+            // Everything used below was read from the area once and checked.
+            sound = CaptureArea::ReadFirstBlock(m_area, offset, checked);
+            if (!sound)
                 CaptureArea::Reset(m_area);
-            }
+            else if (checked.nextFree > static_cast<DWORD>(peakAreaUse))
+                peakAreaUse = static_cast<std::int32_t>(checked.nextFree);
         }
         ReleaseSemaphore(m_lock, 1, nullptr);
         if (offset == kListHead || !sound)
             return taken;
 
-        // The block stays linked, so no writer touches it while it is read.
+        // The block stays linked, so no writer touches it while it is read; its bounds are the
+        // checked ones, whatever the area holds meanwhile.
+        const CapturedBlock block{m_area + offset + offsetof(CaptureBlock, format), checked.streamId,
+                                  checked.length, m_area + offset + kBlockHeadSize};
         if (consume)
             consume(block);
         ++taken;

@@ -124,32 +124,44 @@ TEST(NamedObjects, MappingOfAKilledProcessDoesNotOutliveIt)
     CloseHandle(afterwards);
 }
 
-TEST(NamedObjects, ObjectsArePrivateToTheUser)
+// Counts the entries of a folder whose names contain the text, checking that each is closed
+// to other users.
+int CountPrivateEntries(const std::string& folder, const std::string& containing)
+{
+    int found = 0;
+    DIR* entries = ::opendir(folder.c_str());
+    if (entries == nullptr)
+        return 0;
+    while (dirent* entry = ::readdir(entries)) {
+        if (std::strstr(entry->d_name, containing.c_str()) == nullptr)
+            continue;
+        struct stat info;
+        EXPECT_EQ(::lstat((folder + "/" + entry->d_name).c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode)) << entry->d_name;
+        EXPECT_EQ(info.st_mode & 0077, 0u) << entry->d_name;
+        ++found;
+    }
+    ::closedir(entries);
+    return found;
+}
+
+TEST(NamedObjects, ObjectsArePrivateToTheUserAndGoWithTheirLastUser)
 {
     TestEnvironment environment;
     HANDLE mapping = CreateMapping();
     HANDLE lock = CreateSemaphoreA(nullptr, 1, 1, "semaphore         test object");
     ASSERT_NE(mapping, nullptr);
     ASSERT_NE(lock, nullptr);
-    int found = 0;
-    DIR* shm = ::opendir("/dev/shm");
-    ASSERT_NE(shm, nullptr);
-    const std::string prefix = "waveharvester-" + ObjectScope() + "-";
-    while (dirent* entry = ::readdir(shm)) {
-        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) != 0)
-            continue;
-        struct stat info;
-        ASSERT_EQ(::stat((std::string("/dev/shm/") + entry->d_name).c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0077, 0u) << entry->d_name;
-        ++found;
-    }
-    ::closedir(shm);
-    EXPECT_EQ(found, 2);
+    // The objects are files in the private runtime folder; nothing goes to /dev/shm.
+    const std::string objects = RuntimeDirectory() + "/objects";
+    EXPECT_EQ(CountPrivateEntries(objects, ".data"), 2);
+    EXPECT_EQ(CountPrivateEntries("/dev/shm", ObjectScope()), 0);
     struct stat runtime;
-    ASSERT_EQ(::stat(RuntimeDirectory().c_str(), &runtime), 0);
+    ASSERT_EQ(::lstat(RuntimeDirectory().c_str(), &runtime), 0);
     EXPECT_EQ(runtime.st_mode & 0077, 0u);
     CloseHandle(mapping);
     CloseHandle(lock);
+    EXPECT_EQ(CountPrivateEntries(objects, ObjectScope()), 0) << "the last user removes every file";
 }
 
 TEST(NamedObjects, LockExcludesOthersAndSurvivesAKilledHolder)
