@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <functional>
 #include <map>
 #include <poll.h>
@@ -172,6 +173,17 @@ public:
         return reports;
     }
 
+    // Serves capture messages for a while.
+    void ServeFor(std::chrono::milliseconds duration)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + duration;
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd waiting{MessageQueueDescriptor(), POLLIN, 0};
+            ::poll(&waiting, 1, 5);
+            DispatchPendingMessages();
+        }
+    }
+
     HANDLE mapping = nullptr;
     BYTE* area = nullptr;
     UINT message = 0;
@@ -189,3 +201,24 @@ public:
 private:
     std::map<pid_t, int> m_outputs;
 };
+
+// What is left of the capture objects and endpoints in a runtime folder and in /dev/shm.
+inline std::vector<std::string> CaptureLeftovers(const std::string& runtime, const std::string& scope)
+{
+    std::vector<std::string> left;
+    auto list = [&left](const std::string& folder, const std::string& containing, const std::string& label) {
+        DIR* entries = ::opendir(folder.c_str());
+        if (entries == nullptr)
+            return;
+        while (dirent* entry = ::readdir(entries)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != ".." && name.find(containing) != std::string::npos)
+                left.push_back(label + name);
+        }
+        ::closedir(entries);
+    };
+    for (const char* folder : {"objects", "endpoints", "windows"})
+        list(runtime + "/" + folder, "", std::string(folder) + "/");
+    list("/dev/shm", scope, "/dev/shm/");
+    return left;
+}
