@@ -301,6 +301,7 @@ private:
         m_boundPath = path;
         m_windowsFolder = Folder("windows");
         RemoveEndpointsOfDeadProcesses(path.substr(0, path.rfind('/')));
+        RemoveWindowsOfDeadProcesses(m_windowsFolder);
         static bool removalRegistered = false;
         if (!removalRegistered) {
             removalRegistered = true;
@@ -322,6 +323,21 @@ private:
                 ::unlinkat(::dirfd(endpoints), entry->d_name, 0);
         }
         ::closedir(endpoints);
+    }
+
+    // Window records left by processes that were killed.
+    static void RemoveWindowsOfDeadProcesses(const std::string& folder)
+    {
+        DIR* windows = ::opendir(folder.c_str());
+        if (windows == nullptr)
+            return;
+        while (dirent* entry = ::readdir(windows)) {
+            const HWND window = static_cast<HWND>(std::strtoul(entry->d_name, nullptr, 10));
+            pid_t pid = 0;
+            if (window != 0 && ReadWindowRecord(window, &pid, nullptr) && !ProcessAlive(pid))
+                ::unlinkat(::dirfd(windows), entry->d_name, 0);
+        }
+        ::closedir(windows);
     }
 
     // At exit the process's endpoint and window records go, so nothing outlives it. Skipped
