@@ -1,7 +1,7 @@
 // Prints the capture path's throughput by what reaches the reader: buffers delivered per second
 // from MapBuffer in one or four writer processes to the reader having taken every block, for
 // 4096-byte buffers. Refused buffers (the area was full) are counted apart and never in a rate.
-// Unpaced writers play as fast as they can; paced writers play at a fixed total rate, as
+// Unpaced writers play as fast as they can for two seconds; paced writers play at a fixed total rate, as
 // programs play sound. Last, the highest paced rate at which nothing is refused is searched
 // for, for one and four writers. The bare memcpy of the same bytes is the reference.
 #include "CaptureArea.h"
@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -29,7 +30,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kBufferSize = 4096;
-constexpr int kBuffersPerWriter = 200000;
+constexpr double kUnpacedSeconds = 2.0;
 constexpr int kPacedBuffers = 60000;
 constexpr double kPacedRate = 20000.0; // buffers per second
 
@@ -42,6 +43,7 @@ struct Result {
 };
 
 // A writer process: waits for the start signal, plays its buffers, reports what was stored.
+// An unpaced writer plays for kUnpacedSeconds instead of a number of buffers.
 pid_t StartWriter(int go, int report, int buffers, double pacedRate)
 {
     pid_t child = ::fork();
@@ -61,7 +63,8 @@ pid_t StartWriter(int go, int report, int buffers, double pacedRate)
         ::_exit(3);
     unsigned long counts[3] = {0, 0, 0};
     const auto begin = Clock::now();
-    for (int i = 0; i < buffers; ++i) {
+    const auto unpacedEnd = begin + std::chrono::duration<double>(kUnpacedSeconds);
+    for (int i = 0; pacedRate > 0 ? i < buffers : (i % 64 != 0 || Clock::now() < unpacedEnd); ++i) {
         if (pacedRate > 0) {
             // Plays like a program: buffer i is due at i / rate seconds.
             const auto due = begin + std::chrono::duration<double>(i / pacedRate);
@@ -145,7 +148,8 @@ int main()
 {
     namespace fs = std::filesystem;
     const fs::path runtime = fs::temp_directory_path() / ("wh-bench-capture-" + std::to_string(::getpid()));
-    fs::create_directories(runtime);
+    // The runtime folder must be private to the user.
+    ::mkdir(runtime.c_str(), 0700);
     ::setenv("WAVEHARVESTER_RUNTIME_DIR", runtime.c_str(), 1);
     ::setenv("WAVEHARVESTER_OBJECT_SCOPE", ("bench" + std::to_string(::getpid())).c_str(), 1);
 
@@ -188,8 +192,8 @@ int main()
         double totalRate; // buffers per second over all writers; 0 for unpaced
     };
     const Scenario scenarios[] = {
-        {"capture_1_writer_unpaced", 1, kBuffersPerWriter, 0},
-        {"capture_4_writers_unpaced", 4, kBuffersPerWriter / 4, 0},
+        {"capture_1_writer_unpaced", 1, 0, 0},
+        {"capture_4_writers_unpaced", 4, 0, 0},
         {"capture_1_writer_paced_20000_per_s", 1, kPacedBuffers, kPacedRate},
         {"capture_4_writers_paced_20000_per_s", 4, kPacedBuffers / 4, kPacedRate},
     };
