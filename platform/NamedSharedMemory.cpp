@@ -15,10 +15,14 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
-const char* const kDataSuffix = ".data";
+const char* const kRecordSuffix = ".memory"; // the memory file's identity: "<device> <inode>"
+const char* const kHolderInfix = ".holder-";  // one entry per holder: "<base>.holder-<pid>-<fd>"
+constexpr unsigned kSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL;
 const char* const kUsersSuffix = ".users";
 const char* const kGuardSuffix = ".guard";
 
@@ -112,10 +116,39 @@ bool NobodyUses(const std::string& usersPath)
     return free;
 }
 
+std::string FileName(const std::string& path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
+// The holder entries of an object: process id and descriptor by entry path.
+std::vector<std::pair<std::string, std::pair<long, int>>> Holders(const std::string& base)
+{
+    std::vector<std::pair<std::string, std::pair<long, int>>> holders;
+    const std::string folder = base.substr(0, base.rfind('/'));
+    const std::string prefix = FileName(base) + kHolderInfix;
+    DIR* entries = ::opendir(folder.c_str());
+    if (entries == nullptr)
+        return holders;
+    while (dirent* entry = ::readdir(entries)) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        long pid = 0;
+        int fd = -1;
+        if (std::sscanf(name.c_str() + prefix.size(), "%ld-%d", &pid, &fd) == 2)
+            holders.push_back({folder + "/" + name, {pid, fd}});
+    }
+    ::closedir(entries);
+    return holders;
+}
+
 // Removes an object's files; the guard, held by the caller, goes last.
 void RemoveObjectFiles(const std::string& base)
 {
-    ::unlink((base + kDataSuffix).c_str());
+    for (const auto& holder : Holders(base))
+        ::unlink(holder.first.c_str());
+    ::unlink((base + kRecordSuffix).c_str());
     ::unlink((base + kUsersSuffix).c_str());
     ::unlink((base + kGuardSuffix).c_str());
 }
@@ -136,10 +169,13 @@ void RemoveObjectsOfDeadUsers(const std::string& folder)
     std::set<std::string> bases;
     while (dirent* entry = ::readdir(objects)) {
         const std::string name = entry->d_name;
-        for (const char* suffix : {kDataSuffix, kUsersSuffix, kGuardSuffix}) {
+        for (const char* suffix : {kRecordSuffix, kUsersSuffix, kGuardSuffix}) {
             if (EndsWith(name, suffix))
                 bases.insert(folder + "/" + name.substr(0, name.size() - std::strlen(suffix)));
         }
+        const std::size_t holder = name.find(kHolderInfix);
+        if (holder != std::string::npos)
+            bases.insert(folder + "/" + name.substr(0, holder));
     }
     ::closedir(objects);
     for (const std::string& base : bases) {
@@ -191,7 +227,7 @@ std::shared_ptr<NamedSharedMemory> NamedSharedMemory::Open(const std::string& ki
     const std::string base = folder + "/" + ScopedPrefix() + "-" + EncodedName(kind, name);
     std::shared_ptr<NamedSharedMemory> object(new NamedSharedMemory);
     object->m_owner = ::getpid();
-    object->m_dataPath = base + kDataSuffix;
+    object->m_base = base;
     object->m_usersPath = base + kUsersSuffix;
     object->m_guardPath = base + kGuardSuffix;
     DWORD failure = ERROR_SUCCESS;
@@ -219,33 +255,75 @@ std::shared_ptr<NamedSharedMemory> NamedSharedMemory::Open(const std::string& ki
     return object;
 }
 
+bool NamedSharedMemory::OpenThroughHolder()
+{
+    unsigned long long device = 0, inode = 0;
+    FILE* record = std::fopen((m_base + kRecordSuffix).c_str(), "re");
+    if (record == nullptr)
+        return false;
+    const bool known = std::fscanf(record, "%llu %llu", &device, &inode) == 2;
+    std::fclose(record);
+    if (!known)
+        return false;
+    for (const auto& [entry, holder] : Holders(m_base)) {
+        const std::string path = "/proc/" + std::to_string(holder.first) + "/fd/" + std::to_string(holder.second);
+        const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        struct stat info;
+        if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_dev == device && info.st_ino == inode &&
+            (static_cast<unsigned>(::fcntl(fd, F_GET_SEALS)) & kSeals) == kSeals) {
+            m_fd = fd;
+            m_size = static_cast<std::size_t>(info.st_size);
+            return true;
+        }
+        if (fd >= 0)
+            ::close(fd);
+        // The holder is gone (or its process id is another's now).
+        ::unlink(entry.c_str());
+    }
+    return false;
+}
+
 DWORD NamedSharedMemory::OpenData(bool fresh, std::size_t size, bool* created, void (*initialize)(void* memory))
 {
-    if (!fresh) {
-        m_fd = ::open(m_dataPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-        struct stat info;
-        if (m_fd >= 0 && ::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode)) {
-            m_size = static_cast<std::size_t>(info.st_size);
-            return ERROR_SUCCESS;
-        }
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-    // Nobody uses the object (or it vanished): whatever is left under the name is stale.
-    ::unlink(m_dataPath.c_str());
-    m_fd = ::open(m_dataPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (m_fd < 0 || ::ftruncate(m_fd, static_cast<off_t>(size)) != 0)
-        return Win32ErrorFromErrno(errno);
-    m_size = size;
-    if (initialize != nullptr) {
-        void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
-        if (memory == MAP_FAILED)
+    if (fresh || !OpenThroughHolder()) {
+        // Nobody uses the object (or no holder is left): whatever is recorded is stale.
+        for (const auto& holder : Holders(m_base))
+            ::unlink(holder.first.c_str());
+        m_fd = static_cast<int>(::memfd_create("waveharvester", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+        if (m_fd < 0 || ::ftruncate(m_fd, static_cast<off_t>(size)) != 0 || ::fcntl(m_fd, F_ADD_SEALS, kSeals) != 0)
             return Win32ErrorFromErrno(errno);
-        initialize(memory);
-        ::munmap(memory, size);
+        m_size = size;
+        struct stat info;
+        if (::fstat(m_fd, &info) != 0)
+            return Win32ErrorFromErrno(errno);
+        const std::string recordPath = m_base + kRecordSuffix;
+        const int recordFd = ::open(recordPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+        FILE* record = recordFd >= 0 ? ::fdopen(recordFd, "w") : nullptr;
+        if (record == nullptr) {
+            const DWORD error = Win32ErrorFromErrno(errno);
+            if (recordFd >= 0)
+                ::close(recordFd);
+            return error;
+        }
+        const bool written = std::fprintf(record, "%llu %llu\n", static_cast<unsigned long long>(info.st_dev),
+                                          static_cast<unsigned long long>(info.st_ino)) > 0;
+        if (std::fclose(record) != 0 || !written)
+            return ERROR_CANTWRITE;
+        if (initialize != nullptr) {
+            void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
+            if (memory == MAP_FAILED)
+                return Win32ErrorFromErrno(errno);
+            initialize(memory);
+            ::munmap(memory, size);
+        }
+        *created = true;
     }
-    *created = true;
+    // Later openers reach the memory file through this entry while this process holds it.
+    m_holderPath = m_base + kHolderInfix + std::to_string(::getpid()) + "-" + std::to_string(m_fd);
+    const int entry = ::open(m_holderPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (entry < 0)
+        return Win32ErrorFromErrno(errno);
+    ::close(entry);
     return ERROR_SUCCESS;
 }
 
@@ -253,12 +331,20 @@ void NamedSharedMemory::LetGo()
 {
     if (m_usersLock < 0)
         return;
+    if (m_owner != ::getpid()) {
+        // A forked child's copy: the object and its holder entry are the parent's.
+        ::close(m_usersLock);
+        m_usersLock = -1;
+        return;
+    }
     Guard guard(m_guardPath);
+    if (!m_holderPath.empty())
+        ::unlink(m_holderPath.c_str());
     ::close(m_usersLock);
     m_usersLock = -1;
     // The last user removes the object, so nothing stale outlives its users.
     if (guard.Held() && NobodyUses(m_usersPath))
-        RemoveObjectFiles(m_dataPath.substr(0, m_dataPath.size() - std::strlen(kDataSuffix)));
+        RemoveObjectFiles(m_base);
 }
 
 void NamedSharedMemory::LetGoOfAll()
@@ -278,7 +364,7 @@ NamedSharedMemory::~NamedSharedMemory()
         std::lock_guard lock(live.mutex);
         live.objects.erase(this);
     }
+    LetGo();
     if (m_fd >= 0)
         ::close(m_fd);
-    LetGo();
 }

@@ -254,3 +254,23 @@ TEST(CaptureChannel, WritersDyingInsideMapBufferNeverDeliverAPartialBlock)
     EXPECT_EQ(program.received.size(), 300u);
     ExpectOrderedOnce(program.received);
 }
+
+TEST(CaptureChannel, TruncatingTheAreaIsRefusedAndKillsNobody)
+{
+    TestEnvironment environment;
+    CaptureHarness program;
+    ASSERT_TRUE(program.Ready());
+    ASSERT_TRUE(program.StartRecording());
+    std::vector<pid_t> writers = {program.Spawn(Play(1, 1, 3000, 16, 1024)),
+                                  program.Spawn(Play(2, 1, 3000, 16, 1024))};
+    program.ServeFor(std::chrono::milliseconds(20));
+    pid_t truncator = program.Spawn({"truncate"});
+    EXPECT_EQ(program.FirstLine(truncator), "truncated 0 refused 1");
+    writers.push_back(truncator);
+    auto reports = program.ServeUntilDone(writers);
+    Totals totals = Sum(reports); // every writer ends normally: nobody got SIGBUS
+    EXPECT_EQ(program.malformed, 0u);
+    EXPECT_EQ(program.received.size(), totals.stored);
+    EXPECT_GT(totals.stored, 0u);
+    ExpectOrderedOnce(program.received);
+}

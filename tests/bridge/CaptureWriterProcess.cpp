@@ -12,6 +12,9 @@
 //   capture_writer_process LIBRARY crash WRITER SIZE READABLE
 //     plays one buffer of SIZE bytes of which only the first READABLE can be read: the process
 //     dies of SIGSEGV inside MapBuffer, halfway through the copy, holding the lock.
+//   capture_writer_process LIBRARY truncate
+//     opens the area as every user does and tries to shrink it to nothing, as a clumsy
+//     program of the user might; prints "truncated T refused R".
 //   capture_writer_process LIBRARY scribble ROUNDS SEED
 //     flips header fields and block links of the area between sound and damaged values for
 //     ROUNDS rounds, as a clumsy or hostile program of the user would; prints "scribbled".
@@ -27,8 +30,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -119,6 +124,32 @@ int Crash(const BridgeFunctions& bridge, std::uint32_t writer, std::size_t size,
     return 7; // not reached: the copy runs into the guard page
 }
 
+int Truncate()
+{
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kCaptureAreaSize,
+                                        kCaptureAreaName);
+    if (mapping == nullptr)
+        return 8;
+    int truncated = 0, refused = 0;
+    DIR* descriptors = ::opendir("/proc/self/fd");
+    while (dirent* entry = descriptors != nullptr ? ::readdir(descriptors) : nullptr) {
+        const int fd = std::atoi(entry->d_name);
+        struct stat info;
+        if (entry->d_name[0] == '.' || ::fstat(fd, &info) != 0 || info.st_size != kCaptureAreaSize)
+            continue;
+        if (::ftruncate(fd, 0) == 0)
+            ++truncated;
+        else
+            ++refused;
+    }
+    if (descriptors != nullptr)
+        ::closedir(descriptors);
+    std::printf("truncated %d refused %d\n", truncated, refused);
+    std::fflush(stdout);
+    CloseHandle(mapping);
+    return 0;
+}
+
 int Scribble(unsigned long rounds, unsigned seed)
 {
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kCaptureAreaSize,
@@ -175,6 +206,8 @@ int main(int argc, char** argv)
         for (;;)
             ::pause();
     }
+    if (argc == 3 && std::strcmp(argv[2], "truncate") == 0)
+        return Truncate();
     if (argc == 5 && std::strcmp(argv[2], "scribble") == 0)
         return Scribble(std::strtoul(argv[3], nullptr, 10), static_cast<unsigned>(std::atoi(argv[4])));
     BridgeFunctions bridge;

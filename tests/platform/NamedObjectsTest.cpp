@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -152,9 +153,9 @@ TEST(NamedObjects, ObjectsArePrivateToTheUserAndGoWithTheirLastUser)
     HANDLE lock = CreateSemaphoreA(nullptr, 1, 1, "semaphore         test object");
     ASSERT_NE(mapping, nullptr);
     ASSERT_NE(lock, nullptr);
-    // The objects are files in the private runtime folder; nothing goes to /dev/shm.
+    // The objects' names are files in the private runtime folder; nothing goes to /dev/shm.
     const std::string objects = RuntimeDirectory() + "/objects";
-    EXPECT_EQ(CountPrivateEntries(objects, ".data"), 2);
+    EXPECT_EQ(CountPrivateEntries(objects, ".memory"), 2);
     EXPECT_EQ(CountPrivateEntries("/dev/shm", ObjectScope()), 0);
     struct stat runtime;
     ASSERT_EQ(::lstat(RuntimeDirectory().c_str(), &runtime), 0);
@@ -220,5 +221,41 @@ TEST(NamedObjects, InjectedFailuresAndBadArguments)
     EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, kName), nullptr);
     EXPECT_EQ(MapViewOfFile(reinterpret_cast<HANDLE>(0x9999), FILE_MAP_ALL_ACCESS, 0, 0, 0), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    CloseHandle(mapping);
+}
+
+TEST(NamedObjects, NobodyCanChangeTheSizeOfTheMemory)
+{
+    TestEnvironment environment;
+    HANDLE mapping = CreateMapping();
+    ASSERT_NE(mapping, nullptr);
+    BYTE* view = Map(mapping);
+    ASSERT_NE(view, nullptr);
+    view[kSize - 1] = 0x42;
+    // Another process of the user reaches the memory as any user does and tries to shrink it,
+    // once through its descriptor and once by opening it anew with truncation.
+    pid_t child = ::fork();
+    if (child == 0) {
+        HANDLE own = CreateMapping();
+        int refused = 0, tried = 0;
+        DIR* descriptors = ::opendir("/proc/self/fd");
+        while (dirent* entry = descriptors ? ::readdir(descriptors) : nullptr) {
+            const int fd = std::atoi(entry->d_name);
+            struct stat info;
+            if (entry->d_name[0] == '.' || ::fstat(fd, &info) != 0 || info.st_size != kSize)
+                continue;
+            ++tried;
+            refused += ::ftruncate(fd, 0) != 0 && errno == EPERM;
+            const std::string path = "/proc/self/fd/" + std::string(entry->d_name);
+            refused += ::open(path.c_str(), O_RDWR | O_TRUNC) < 0 && errno == EPERM;
+        }
+        CloseHandle(own);
+        ::_exit(own != nullptr && tried > 0 && refused == 2 * tried ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(view[kSize - 1], 0x42); // still mapped whole: no SIGBUS
+    UnmapViewOfFile(view);
     CloseHandle(mapping);
 }
