@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <signal.h>
 #include <set>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -23,6 +24,8 @@ namespace {
 const char* const kRecordSuffix = ".memory"; // the memory file's identity: "<device> <inode>"
 const char* const kHolderInfix = ".holder-";  // one entry per holder: "<base>.holder-<pid>-<fd>"
 constexpr unsigned kSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL;
+constexpr int kReachAttempts = 40;
+constexpr useconds_t kReachPauseMicroseconds = 5000;
 const char* const kUsersSuffix = ".users";
 const char* const kGuardSuffix = ".guard";
 
@@ -236,10 +239,20 @@ std::shared_ptr<NamedSharedMemory> NamedSharedMemory::Open(const std::string& ki
         if (!guard.Held()) {
             failure = Win32ErrorFromErrno(errno);
         } else {
-            const bool fresh = NobodyUses(object->m_usersPath);
+            // A user whose memory file cannot be reached yet is one that is ending at this
+            // moment: wait for it rather than split the object in two.
+            bool fresh = NobodyUses(object->m_usersPath);
+            bool reached = !fresh && object->OpenThroughHolder();
+            for (int attempt = 0; !fresh && !reached && attempt < kReachAttempts; ++attempt) {
+                ::usleep(kReachPauseMicroseconds);
+                fresh = NobodyUses(object->m_usersPath);
+                reached = !fresh && object->OpenThroughHolder();
+            }
             object->m_usersLock = ::open(object->m_usersPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (object->m_usersLock < 0 || Flock(object->m_usersLock, LOCK_SH) != 0)
                 failure = Win32ErrorFromErrno(errno);
+            else if (!fresh && !reached)
+                failure = ERROR_ACCESS_DENIED; // in use by a process whose memory cannot be reached
             else
                 failure = object->OpenData(fresh, size, created, initialize);
         }
@@ -269,24 +282,27 @@ bool NamedSharedMemory::OpenThroughHolder()
         const std::string path = "/proc/" + std::to_string(holder.first) + "/fd/" + std::to_string(holder.second);
         const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
         struct stat info;
-        if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_dev == device && info.st_ino == inode &&
-            (static_cast<unsigned>(::fcntl(fd, F_GET_SEALS)) & kSeals) == kSeals) {
+        const int seals = fd >= 0 ? ::fcntl(fd, F_GET_SEALS) : -1;
+        if (seals >= 0 && (static_cast<unsigned>(seals) & kSeals) == kSeals && ::fstat(fd, &info) == 0 &&
+            info.st_dev == device && info.st_ino == inode) {
             m_fd = fd;
             m_size = static_cast<std::size_t>(info.st_size);
             return true;
         }
+        // A holder that died, or whose process id or descriptor is another's now, is stale.
+        const bool stale = fd >= 0 || (::kill(static_cast<pid_t>(holder.first), 0) != 0 && errno == ESRCH);
         if (fd >= 0)
             ::close(fd);
-        // The holder is gone (or its process id is another's now).
-        ::unlink(entry.c_str());
+        if (stale)
+            ::unlink(entry.c_str());
     }
     return false;
 }
 
 DWORD NamedSharedMemory::OpenData(bool fresh, std::size_t size, bool* created, void (*initialize)(void* memory))
 {
-    if (fresh || !OpenThroughHolder()) {
-        // Nobody uses the object (or no holder is left): whatever is recorded is stale.
+    if (fresh) {
+        // Nobody uses the object: whatever is recorded is stale.
         for (const auto& holder : Holders(m_base))
             ::unlink(holder.first.c_str());
         m_fd = static_cast<int>(::memfd_create("waveharvester", MFD_CLOEXEC | MFD_ALLOW_SEALING));

@@ -43,7 +43,8 @@ public:
 
 private:
     NamedSharedMemory() = default;
-    // Opens the memory file under the guard, or creates it afresh when nobody uses the object.
+    // Under the guard: records this process as a holder of the memory file reached before, or
+    // creates the memory file afresh when nobody uses the object.
     DWORD OpenData(bool fresh, std::size_t size, bool* created, void (*initialize)(void* memory));
     // Reaches the memory file of the record through a live holder; false when none is left.
     bool OpenThroughHolder();
