@@ -130,7 +130,7 @@ TEST(CaptureObjects, NothingOutlivesTheLastUser)
              recorder.Start();
              EXPECT_EQ(RunWriter(launcher, Play(1, 200)), 0);
              pid_t last = launcher.Spawn(Play(2, 20000, "keep"));
-             EXPECT_EQ(recorder.Stop(), 200u);
+             EXPECT_GE(recorder.Stop(), 200u); // and whatever the last player played meanwhile
              EXPECT_EQ(WaitFor(last), 0);
          }},
         {"recorder and player killed, then the next recorder",
