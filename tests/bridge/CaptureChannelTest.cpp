@@ -55,6 +55,17 @@ std::vector<std::string> Play(int writer, int streams, int buffers, int minimum,
             std::to_string(minimum), std::to_string(maximum)};
 }
 
+// A writer's 300 buffers all arrive exact and in order.
+void ExpectWorkingChannel(CaptureHarness& program, int writer)
+{
+    program.received.clear();
+    Totals totals = Sum(program.ServeUntilDone({program.Spawn(Play(writer, 1, 300, 16, 1024))}));
+    EXPECT_EQ(totals.stored, 300u);
+    EXPECT_EQ(program.malformed, 0u);
+    EXPECT_EQ(program.received.size(), 300u);
+    ExpectOrderedOnce(program.received);
+}
+
 } // namespace
 
 TEST(CaptureChannel, EveryStoredBufferArrivesOnceExactAndInOrder)
@@ -199,14 +210,8 @@ TEST(CaptureChannel, ScribblerProcessCrashesNeitherWritersNorTheReader)
 
     // Once the damage stops, the channel works as before without any repair by hand.
     program.onBlock = nullptr;
-    program.received.clear();
     program.malformed = 0;
-    auto clean = program.ServeUntilDone({program.Spawn(Play(3, 1, 300, 16, 1024))});
-    Totals totals = Sum(clean);
-    EXPECT_GT(totals.stored, 0u);
-    EXPECT_EQ(program.malformed, 0u);
-    EXPECT_EQ(program.received.size(), totals.stored);
-    ExpectOrderedOnce(program.received);
+    ExpectWorkingChannel(program, 3);
 }
 
 TEST(CaptureChannel, WritersDyingInsideMapBufferNeverDeliverAPartialBlock)
@@ -245,14 +250,7 @@ TEST(CaptureChannel, WritersDyingInsideMapBufferNeverDeliverAPartialBlock)
         EXPECT_FALSE(buffer.writer >= kFirstCrasher && buffer.writer < kFirstCrasher + kCrashers)
             << "a block of a writer that died while copying it was delivered";
 
-    // The channel goes on working.
-    program.received.clear();
-    auto clean = program.ServeUntilDone({program.Spawn(Play(1, 1, 300, 16, 1024))});
-    Totals totals = Sum(clean);
-    EXPECT_EQ(totals.stored, 300u);
-    EXPECT_EQ(program.malformed, 0u);
-    EXPECT_EQ(program.received.size(), 300u);
-    ExpectOrderedOnce(program.received);
+    ExpectWorkingChannel(program, 1);
 }
 
 TEST(CaptureChannel, TruncatingTheAreaIsRefusedAndKillsNobody)
