@@ -1,8 +1,9 @@
-// Prints the capture path's throughput: buffers and bytes per second from MapBuffer in one or
-// four writer processes to the reader having taken every block, for 4096-byte buffers, with the
-// bare memcpy of the same bytes as the reference. Unpaced writers play as fast as they can, so
-// the area fills whenever they outrun the reader (those buffers are refused and counted); the
-// paced writer plays at 20,000 buffers per second, as a program plays sound.
+// Prints the capture path's throughput by what reaches the reader: buffers delivered per second
+// from MapBuffer in one or four writer processes to the reader having taken every block, for
+// 4096-byte buffers. Refused buffers (the area was full) are counted apart and never in a rate.
+// Unpaced writers play as fast as they can for two seconds; paced writers play at a fixed total rate, as
+// programs play sound. Last, the highest paced rate at which nothing is refused is searched
+// for, for one and four writers. The bare memcpy of the same bytes is the reference.
 #include "CaptureArea.h"
 #include "CaptureBridge.h"
 #include "CaptureReader.h"
@@ -11,6 +12,7 @@
 #include "Semaphore.h"
 #include "WindowMessages.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +21,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -27,18 +30,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kBufferSize = 4096;
-constexpr int kBuffersPerWriter = 200000;
+constexpr double kUnpacedSeconds = 2.0;
 constexpr int kPacedBuffers = 60000;
 constexpr double kPacedRate = 20000.0; // buffers per second
 
 struct Result {
-    double seconds = 0;
+    double seconds = 0;     // from the start signal until the reader has taken every block
+    double playSeconds = 0; // the longest time a writer took for its calls
     unsigned long stored = 0;
     unsigned long refused = 0;
     unsigned long taken = 0;
 };
 
 // A writer process: waits for the start signal, plays its buffers, reports what was stored.
+// An unpaced writer plays for kUnpacedSeconds instead of a number of buffers.
 pid_t StartWriter(int go, int report, int buffers, double pacedRate)
 {
     pid_t child = ::fork();
@@ -56,9 +61,10 @@ pid_t StartWriter(int go, int report, int buffers, double pacedRate)
     char signal;
     if (::read(go, &signal, 1) != 1)
         ::_exit(3);
-    unsigned long counts[2] = {0, 0};
+    unsigned long counts[3] = {0, 0, 0};
     const auto begin = Clock::now();
-    for (int i = 0; i < buffers; ++i) {
+    const auto unpacedEnd = begin + std::chrono::duration<double>(kUnpacedSeconds);
+    for (int i = 0; pacedRate > 0 ? i < buffers : (i % 64 != 0 || Clock::now() < unpacedEnd); ++i) {
         if (pacedRate > 0) {
             // Plays like a program: buffer i is due at i / rate seconds.
             const auto due = begin + std::chrono::duration<double>(i / pacedRate);
@@ -67,6 +73,7 @@ pid_t StartWriter(int go, int report, int buffers, double pacedRate)
         }
         ++counts[map(format, &header) == 1 ? 0 : 1];
     }
+    counts[2] = static_cast<unsigned long>(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin).count());
     stop();
     (void)::write(report, counts, sizeof counts);
     ::_exit(0);
@@ -95,10 +102,11 @@ Result Run(int writers, int buffers, double pacedRate, BYTE* area, HANDLE lock, 
         ::poll(waiting, 2, 100);
         DispatchPendingMessages();
         if (waiting[1].revents & POLLIN) {
-            unsigned long counts[2];
+            unsigned long counts[3];
             if (::read(report[0], counts, sizeof counts) == sizeof counts) {
                 result.stored += counts[0];
                 result.refused += counts[1];
+                result.playSeconds = std::max(result.playSeconds, counts[2] / 1e6);
                 ++ended;
             }
         }
@@ -140,7 +148,8 @@ int main()
 {
     namespace fs = std::filesystem;
     const fs::path runtime = fs::temp_directory_path() / ("wh-bench-capture-" + std::to_string(::getpid()));
-    fs::create_directories(runtime);
+    // The runtime folder must be private to the user.
+    ::mkdir(runtime.c_str(), 0700);
     ::setenv("WAVEHARVESTER_RUNTIME_DIR", runtime.c_str(), 1);
     ::setenv("WAVEHARVESTER_OBJECT_SCOPE", ("bench" + std::to_string(::getpid())).c_str(), 1);
 
@@ -160,27 +169,62 @@ int main()
         std::fprintf(stderr, "cannot create the capture objects\n");
         return 1;
     }
+    auto run = [&](int writers, int buffersPerWriter, double totalRate) {
+        return Run(writers, buffersPerWriter, totalRate > 0 ? totalRate / writers : 0, area, lock, window, taken);
+    };
+    auto report = [](const std::string& name, const Result& result, bool reference) {
+        const double delivered = result.taken / result.seconds;
+        if (reference) {
+            const double memcpyRate = MemcpyBuffersPerSecond(result.stored + result.refused);
+            std::printf("%s_delivered: %.0f buffers/s (reference memcpy_4096_byte_buffers: %.0f buffers/s, ratio %.3f)\n",
+                        name.c_str(), delivered, memcpyRate, delivered / memcpyRate);
+        } else {
+            std::printf("%s_delivered: %.0f buffers/s\n", name.c_str(), delivered);
+        }
+        std::printf("%s_delivered_bytes: %.1f MB/s\n", name.c_str(), delivered * kBufferSize / 1e6);
+        std::printf("%s_refused: %lu buffers of %lu\n", name.c_str(), result.refused, result.stored + result.refused);
+        std::printf("%s_calls: %.0f calls/s\n", name.c_str(), (result.stored + result.refused) / result.playSeconds);
+    };
     struct Scenario {
         const char* name;
         int writers;
-        int buffers;
-        double pacedRate;
+        int buffersPerWriter;
+        double totalRate; // buffers per second over all writers; 0 for unpaced
     };
     const Scenario scenarios[] = {
-        {"capture_1_writer", 1, kBuffersPerWriter, 0},
-        {"capture_4_writers", 4, kBuffersPerWriter, 0},
+        {"capture_1_writer_unpaced", 1, 0, 0},
+        {"capture_4_writers_unpaced", 4, 0, 0},
         {"capture_1_writer_paced_20000_per_s", 1, kPacedBuffers, kPacedRate},
+        {"capture_4_writers_paced_20000_per_s", 4, kPacedBuffers / 4, kPacedRate},
     };
-    for (const Scenario& scenario : scenarios) {
-        Result result = Run(scenario.writers, scenario.buffers, scenario.pacedRate, area, lock, window, taken);
-        const double buffersPerSecond = result.taken / result.seconds;
-        const double reference = MemcpyBuffersPerSecond(result.stored + result.refused);
-        std::printf("%s_4096_byte_buffers: %.0f buffers/s (reference memcpy_4096_byte_buffers: %.0f buffers/s, "
-                    "ratio %.3f)\n",
-                    scenario.name, buffersPerSecond, reference, buffersPerSecond / reference);
-        std::printf("%s_bytes: %.1f MB/s (reference memcpy_bytes: %.1f MB/s, ratio %.3f)\n", scenario.name,
-                    buffersPerSecond * kBufferSize / 1e6, reference * kBufferSize / 1e6, buffersPerSecond / reference);
-        std::printf("%s_refused: %lu buffers of %lu\n", scenario.name, result.refused, result.stored + result.refused);
+    for (const Scenario& scenario : scenarios)
+        report(scenario.name, run(scenario.writers, scenario.buffersPerWriter, scenario.totalRate),
+               scenario.totalRate == 0);
+
+    // The highest paced rate without a refused buffer: doubling, then halving the step, each
+    // rate played for half a second.
+    for (int writers : {1, 4}) {
+        double good = 0;
+        double rate = 10000;
+        double step = 0;
+        for (int trial = 0; trial < 12 && rate < 2e6; ++trial) {
+            const int buffers = std::max(1000, static_cast<int>(rate / 2 / writers));
+            const Result result = run(writers, buffers, rate);
+            const bool kept = result.refused == 0 && result.playSeconds < 0.5 * 1.2;
+            if (kept)
+                good = std::max(good, rate);
+            if (step == 0 && kept) {
+                rate *= 2;
+                continue;
+            }
+            if (step == 0)
+                step = rate / 4;
+            else
+                step /= 2;
+            rate = kept ? rate + step : rate - step;
+        }
+        std::printf("capture_%d_writer%s_highest_paced_rate_without_refusal: %.0f buffers/s\n", writers,
+                    writers == 1 ? "" : "s", good);
     }
     DestroyWindow(window);
     UnmapViewOfFile(area);

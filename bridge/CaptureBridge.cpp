@@ -13,6 +13,9 @@
 #include "UserPaths.h"
 #include "WindowMessages.h"
 
+#include "NamedSharedMemory.h"
+
+#include <atomic>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
@@ -22,7 +25,9 @@
 
 namespace {
 
-bool active = false;
+std::atomic<bool> active{false};
+// MapBuffer calls running now; the library is released at unload or exit only when none runs.
+std::atomic<int> mapBuffersRunning{0};
 HANDLE areaMapping = nullptr;
 BYTE* areaView = nullptr;
 UINT captureMessage = 0;
@@ -34,7 +39,10 @@ DWORD startCounter = 0;
 // a new stream is told apart from the one before even when another process played that one.
 DWORD NextStreamNumber(DWORD localCounter)
 {
-    const std::string path = RuntimeDirectory() + "/stream-counter";
+    const std::string runtime = RuntimeDirectory();
+    if (runtime.empty())
+        return localCounter;
+    const std::string path = runtime + "/stream-counter";
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return localCounter;
@@ -60,6 +68,32 @@ DWORD Fail(const char* call)
     TraceFailure(call, GetLastError());
     StopMapping();
     return 2;
+}
+
+class RunningMapBuffer {
+public:
+    RunningMapBuffer() { mapBuffersRunning.fetch_add(1); }
+    ~RunningMapBuffer() { mapBuffersRunning.fetch_sub(1); }
+};
+
+// When the driver unloads the library, or the player ends, the capture objects go with it (the
+// last user removes them). A MapBuffer still running on another thread of an ending player
+// keeps the memory mapped: then only the objects' names are let go.
+__attribute__((destructor)) void ReleaseCaptureObjects()
+{
+    active = false;
+    constexpr int kWaitMilliseconds = 200;
+    for (int waited = 0; waited < kWaitMilliseconds && mapBuffersRunning.load() != 0; ++waited)
+        ::usleep(1000);
+    if (mapBuffersRunning.load() != 0) {
+        NamedSharedMemory::LetGoOfAll();
+        return;
+    }
+    StopMapping();
+    if (captureLock != nullptr) {
+        CloseHandle(captureLock);
+        captureLock = nullptr;
+    }
 }
 
 } // namespace
@@ -112,6 +146,7 @@ CAPTURE_BRIDGE_EXPORT std::uint32_t StopMapping(void)
 
 CAPTURE_BRIDGE_EXPORT std::uint32_t MapBuffer(const void* format, const CaptureBufferHeader* header)
 {
+    const RunningMapBuffer running;
     if (!active)
         return 2;
     if (CaptureArea::Header(areaView)->recordingEnabled == 0)

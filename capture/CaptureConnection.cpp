@@ -6,9 +6,11 @@
 #include "LastError.h"
 #include "Semaphore.h"
 #include "StringTable.h"
+#include "UserPaths.h"
 #include "WaveOut.h"
 #include "WindowMessages.h"
 
+#include <cstdio>
 #include <cstring>
 
 void CaptureConnection::OpenCaptureObjects()
@@ -21,7 +23,12 @@ void CaptureConnection::OpenCaptureObjects()
     captureMapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
                                         kCaptureAreaSize, kCaptureAreaName);
     if (captureMapping == nullptr) {
-        ReportSystemError(GetLastError(), "CreateFileMapping");
+        const DWORD error = GetLastError();
+        // A runtime folder that is not the user's own is refused; say which and why.
+        const std::string problem = RuntimeDirectoryProblem();
+        if (!problem.empty())
+            std::fprintf(stderr, "WaveHarvester: %s\n", problem.c_str());
+        ReportSystemError(error, "CreateFileMapping");
     } else {
         captureArea = static_cast<BYTE*>(
             MapViewOfFile(captureMapping, FILE_MAP_ALL_ACCESS, 0, 0, kCaptureAreaSize));

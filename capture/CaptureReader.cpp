@@ -22,17 +22,18 @@ bool CaptureReader::StartRecording(HWND ownerWindow, bool& capturing)
 
 DWORD CaptureReader::PeekNextBlock(std::int32_t& peakAreaUse, CapturedBlock* block)
 {
-    CaptureAreaHeader* header = CaptureArea::Header(m_area);
     WaitForSingleObject(m_lock, INFINITE);
     DWORD offset = CaptureArea::First(m_area);
     if (offset != kListHead) {
-        if (header->nextFree > static_cast<DWORD>(peakAreaUse))
-            peakAreaUse = static_cast<std::int32_t>(header->nextFree);
-        if (CaptureArea::FirstBlockIsSound(m_area, offset)) {
-            block->format = m_area + offset + offsetof(CaptureBlock, format);
-            block->streamId = CaptureArea::Load32(m_area, offset + offsetof(CaptureBlock, streamId));
-            block->length = CaptureArea::Load32(m_area, offset + offsetof(CaptureBlock, length));
-            block->samples = m_area + offset + kBlockHeadSize;
+        // Everything used below was read from the area once and checked.
+        CheckedBlock checked{};
+        if (CaptureArea::ReadFirstBlock(m_area, offset, checked)) {
+            if (checked.nextFree > static_cast<DWORD>(peakAreaUse))
+                peakAreaUse = static_cast<std::int32_t>(checked.nextFree);
+            // The block stays linked, so no writer touches it while it is read; its bounds are
+            // the checked ones, whatever the area holds meanwhile.
+            *block = CapturedBlock{m_area + offset + offsetof(CaptureBlock, format), checked.streamId,
+                                   checked.length, m_area + offset + kBlockHeadSize};
         } else {
             CaptureArea::Reset(m_area);
             offset = kListHead;
@@ -45,6 +46,7 @@ DWORD CaptureReader::PeekNextBlock(std::int32_t& peakAreaUse, CapturedBlock* blo
 void CaptureReader::Unlink(DWORD offset)
 {
     WaitForSingleObject(m_lock, INFINITE);
+    // A writer that found the reader gone may have emptied the list meanwhile.
     if (CaptureArea::First(m_area) == offset)
         CaptureArea::Unlink(m_area, offset);
     ReleaseSemaphore(m_lock, 1, nullptr);
@@ -58,7 +60,6 @@ unsigned CaptureReader::Drain(std::int32_t& peakAreaUse, const BlockConsumer& co
         const DWORD offset = PeekNextBlock(peakAreaUse, &block);
         if (offset == kListHead)
             return taken;
-        // The block stays linked, so no writer touches it while it is read.
         if (consume)
             consume(block);
         ++taken;

@@ -16,17 +16,22 @@ DWORD CaptureWriter::Append(BYTE* area, HANDLE lock, UINT message, const BYTE* f
         return 1;
 
     WaitForSingleObject(lock, INFINITE);
-    const DWORD position = CaptureArea::Allocate(area, length);
-    if (position != 0) {
+    // The block is written whole behind nextFree, where nobody reads, and linked last: a writer
+    // that dies at any point leaves no half-written block in the list.
+    BlockPlace place;
+    const bool fits = CaptureArea::Reserve(area, length, place);
+    const DWORD position = fits ? place.position : 0;
+    if (fits) {
         CaptureBlock head;
-        head.next = CaptureArea::Load32(area, position + offsetof(CaptureBlock, next));
-        head.previous = CaptureArea::Load32(area, position + offsetof(CaptureBlock, previous));
+        head.next = kListHead;
+        head.previous = place.oldTail;
         std::memcpy(head.format, format, sizeof head.format);
         head.streamId = streamId;
         head.length = length;
         std::memcpy(area + position, &head, sizeof head);
         if (length > 0)
             std::memcpy(area + position + kBlockHeadSize, samples, length);
+        CaptureArea::Link(area, place);
     } else {
         CaptureArea::AddLostTime(area, length, format);
     }

@@ -24,7 +24,10 @@ namespace {
 // A file with a marker and no lock holder was left by a process that died.
 std::string MarkerPath(dev_t device, ino_t inode)
 {
-    std::string folder = RuntimeDirectory() + "/delete-on-close";
+    const std::string runtime = RuntimeDirectory();
+    if (runtime.empty())
+        return ""; // no private folder: no marker (the file still goes on a regular close)
+    std::string folder = runtime + "/delete-on-close";
     ::mkdir(folder.c_str(), 0700);
     return folder + "/" + std::to_string(device) + "-" + std::to_string(inode);
 }
@@ -67,7 +70,7 @@ bool RemoveStaleDeleteOnCloseFile(const std::string& path)
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
     std::string marker = MarkerPath(info.st_dev, info.st_ino);
-    if (ReadSmallFile(marker) != AbsolutePath(path))
+    if (marker.empty() || ReadSmallFile(marker) != AbsolutePath(path))
         return false;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -231,7 +234,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPVOID
     std::string marker;
     if (deleteOnClose) {
         marker = MarkerPath(info.st_dev, info.st_ino);
-        if (!WriteSmallFile(marker, AbsolutePath(fileName)))
+        if (marker.empty() || !WriteSmallFile(marker, AbsolutePath(fileName)))
             marker.clear(); // without a marker the file is still deleted on a regular close
     }
     HANDLE handle = RegisterHandle(

@@ -48,9 +48,13 @@ struct Reply {
     std::int64_t result;
 };
 
+// A subfolder of the runtime folder; empty when the user has no usable runtime folder.
 std::string Folder(const char* name)
 {
-    std::string folder = RuntimeDirectory() + "/" + name;
+    const std::string runtime = RuntimeDirectory();
+    if (runtime.empty())
+        return "";
+    std::string folder = runtime + "/" + name;
     thread_local std::map<std::string, bool> created;
     if (!created[folder] && (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST))
         created[folder] = true;
@@ -59,12 +63,14 @@ std::string Folder(const char* name)
 
 std::string WindowRecordPath(HWND window)
 {
-    return Folder("windows") + "/" + std::to_string(window);
+    const std::string folder = Folder("windows");
+    return folder.empty() ? "" : folder + "/" + std::to_string(window);
 }
 
 std::string EndpointPath(pid_t pid)
 {
-    return Folder("endpoints") + "/" + std::to_string(pid) + ".sock";
+    const std::string folder = Folder("endpoints");
+    return folder.empty() ? "" : folder + "/" + std::to_string(pid) + ".sock";
 }
 
 bool EqualNoCase(const std::string& a, const std::string& b)
@@ -109,7 +115,7 @@ bool FillAddress(const std::string& path, sockaddr_un& address)
 {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
+    if (path.empty() || path.size() >= sizeof address.sun_path)
         return false;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return true;
@@ -266,6 +272,8 @@ private:
     bool OpenSocketLocked()
     {
         const std::string path = EndpointPath(::getpid());
+        if (path.empty())
+            return false; // no private runtime folder; RuntimeDirectory set the error
         if (m_owner == ::getpid() && m_socket >= 0 && m_boundPath == path)
             return true;
         // A forked child starts without the parent's windows, and a new runtime folder is a new
@@ -291,7 +299,58 @@ private:
         m_socket = socket;
         m_owner = ::getpid();
         m_boundPath = path;
+        m_windowsFolder = Folder("windows");
+        RemoveEndpointsOfDeadProcesses(path.substr(0, path.rfind('/')));
+        RemoveWindowsOfDeadProcesses(m_windowsFolder);
+        static bool removalRegistered = false;
+        if (!removalRegistered) {
+            removalRegistered = true;
+            std::atexit([] { Instance().RemoveAtExit(); });
+        }
         return true;
+    }
+
+    // Endpoints left by processes that were killed.
+    static void RemoveEndpointsOfDeadProcesses(const std::string& folder)
+    {
+        DIR* endpoints = ::opendir(folder.c_str());
+        if (endpoints == nullptr)
+            return;
+        while (dirent* entry = ::readdir(endpoints)) {
+            char* end = nullptr;
+            const long pid = std::strtol(entry->d_name, &end, 10);
+            if (pid > 0 && std::strcmp(end, ".sock") == 0 && !ProcessAlive(static_cast<pid_t>(pid)))
+                ::unlinkat(::dirfd(endpoints), entry->d_name, 0);
+        }
+        ::closedir(endpoints);
+    }
+
+    // Window records left by processes that were killed.
+    static void RemoveWindowsOfDeadProcesses(const std::string& folder)
+    {
+        DIR* windows = ::opendir(folder.c_str());
+        if (windows == nullptr)
+            return;
+        while (dirent* entry = ::readdir(windows)) {
+            const HWND window = static_cast<HWND>(std::strtoul(entry->d_name, nullptr, 10));
+            pid_t pid = 0;
+            if (window != 0 && ReadWindowRecord(window, &pid, nullptr) && !ProcessAlive(pid))
+                ::unlinkat(::dirfd(windows), entry->d_name, 0);
+        }
+        ::closedir(windows);
+    }
+
+    // At exit the process's endpoint and window records go, so nothing outlives it. Skipped
+    // when another thread is inside the endpoint at that moment (the next process of the user
+    // removes what a dead one left).
+    void RemoveAtExit()
+    {
+        std::unique_lock lock(m_mutex, std::try_to_lock);
+        if (!lock.owns_lock() || m_owner != ::getpid() || m_socket < 0)
+            return;
+        for (const auto& entry : m_windows)
+            ::unlink((m_windowsFolder + "/" + std::to_string(entry.first)).c_str());
+        ::unlink(m_boundPath.c_str());
     }
 
     std::mutex m_mutex;
@@ -299,6 +358,7 @@ private:
     int m_socket = -1;
     pid_t m_owner = 0;
     std::string m_boundPath;
+    std::string m_windowsFolder;
     std::mutex m_posterMutex;
     int m_poster = -1;
     pid_t m_posterOwner = 0;
@@ -336,7 +396,10 @@ UINT RegisterWindowMessageA(LPCSTR name)
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const std::string path = RuntimeDirectory() + "/messages";
+    const std::string runtime = RuntimeDirectory();
+    if (runtime.empty())
+        return 0;
+    const std::string path = runtime + "/messages";
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0 || ::flock(fd, LOCK_EX) != 0) {
         SetLastErrorFromErrno();

@@ -55,6 +55,17 @@ std::vector<std::string> Play(int writer, int streams, int buffers, int minimum,
             std::to_string(minimum), std::to_string(maximum)};
 }
 
+// A writer's 300 buffers all arrive exact and in order.
+void ExpectWorkingChannel(CaptureHarness& program, int writer)
+{
+    program.received.clear();
+    Totals totals = Sum(program.ServeUntilDone({program.Spawn(Play(writer, 1, 300, 16, 1024))}));
+    EXPECT_EQ(totals.stored, 300u);
+    EXPECT_EQ(program.malformed, 0u);
+    EXPECT_EQ(program.received.size(), 300u);
+    ExpectOrderedOnce(program.received);
+}
+
 } // namespace
 
 TEST(CaptureChannel, EveryStoredBufferArrivesOnceExactAndInOrder)
@@ -175,4 +186,89 @@ TEST(CaptureChannel, DamagedAreaNeitherCrashesNorHangs)
     Totals totals = Sum(clean);
     EXPECT_EQ(program.received.size(), totals.stored);
     EXPECT_GT(totals.stored, 0u);
+}
+
+TEST(CaptureChannel, ScribblerProcessCrashesNeitherWritersNorTheReader)
+{
+    TestEnvironment environment;
+    CaptureHarness program;
+    ASSERT_TRUE(program.Ready());
+    ASSERT_TRUE(program.StartRecording());
+    unsigned long taken = 0;
+    program.onBlock = [&](const CapturedBlock&) { ++taken; }; // contents may be scribbled over
+    // Another process of the user flips header fields and block links while two writers play
+    // and this process reads.
+    std::vector<pid_t> processes = {program.Spawn(Play(1, 1, 20000, 16, 1024)),
+                                    program.Spawn(Play(2, 1, 20000, 16, 1024)),
+                                    program.Spawn({"scribble", "10000000", "7"}),
+                                    program.Spawn({"scribble", "10000000", "8"})};
+    auto reports = program.ServeUntilDone(processes, 60);
+    EXPECT_FALSE(program.timedOut);
+    for (const auto& [pid, report] : reports)
+        EXPECT_EQ(report.exitStatus, 0) << "process " << pid << " crashed or failed";
+    EXPECT_GT(taken, 0u);
+
+    // Once the damage stops, the channel works as before without any repair by hand.
+    program.onBlock = nullptr;
+    program.malformed = 0;
+    ExpectWorkingChannel(program, 3);
+}
+
+TEST(CaptureChannel, WritersDyingInsideMapBufferNeverDeliverAPartialBlock)
+{
+    TestEnvironment environment;
+    CaptureHarness program;
+    ASSERT_TRUE(program.Ready());
+    ASSERT_TRUE(program.StartRecording());
+    std::mt19937 random(2024);
+    // Writers that die of SIGSEGV halfway through copying their buffer, holding the lock.
+    constexpr int kCrashers = 40;
+    constexpr std::uint32_t kFirstCrasher = 100;
+    int crashed = 0;
+    for (int i = 0; i < kCrashers; ++i) {
+        const unsigned size = 4096 + random() % 60000;
+        const unsigned readable = 12 + random() % (size - 12);
+        pid_t crasher = program.Spawn({"crash", std::to_string(kFirstCrasher + i), std::to_string(size),
+                                       std::to_string(readable)});
+        auto reports = program.ServeUntilDone({crasher}, 20);
+        crashed += reports[crasher].exitStatus == 128 + SIGSEGV;
+    }
+    EXPECT_EQ(crashed, kCrashers);
+    // Writers that play as fast as they can, killed at random moments.
+    constexpr int kKills = 60;
+    for (int i = 0; i < kKills; ++i) {
+        pid_t writer = program.Spawn({"flood", std::to_string(200 + i), std::to_string(8192 + random() % 50000)});
+        ASSERT_EQ(program.FirstLine(writer), "flooding");
+        program.ServeFor(std::chrono::milliseconds(2 + random() % 25));
+        ::kill(writer, SIGKILL);
+        program.ServeUntilDone({writer}, 20);
+    }
+    EXPECT_FALSE(program.timedOut);
+    EXPECT_EQ(program.malformed, 0u) << "a partial block reached the reader";
+    EXPECT_GT(program.received.size(), 0u);
+    for (const ReceivedBuffer& buffer : program.received)
+        EXPECT_FALSE(buffer.writer >= kFirstCrasher && buffer.writer < kFirstCrasher + kCrashers)
+            << "a block of a writer that died while copying it was delivered";
+
+    ExpectWorkingChannel(program, 1);
+}
+
+TEST(CaptureChannel, TruncatingTheAreaIsRefusedAndKillsNobody)
+{
+    TestEnvironment environment;
+    CaptureHarness program;
+    ASSERT_TRUE(program.Ready());
+    ASSERT_TRUE(program.StartRecording());
+    std::vector<pid_t> writers = {program.Spawn(Play(1, 1, 3000, 16, 1024)),
+                                  program.Spawn(Play(2, 1, 3000, 16, 1024))};
+    program.ServeFor(std::chrono::milliseconds(20));
+    pid_t truncator = program.Spawn({"truncate"});
+    EXPECT_EQ(program.FirstLine(truncator), "truncated 0 refused 1");
+    writers.push_back(truncator);
+    auto reports = program.ServeUntilDone(writers);
+    Totals totals = Sum(reports); // every writer ends normally: nobody got SIGBUS
+    EXPECT_EQ(program.malformed, 0u);
+    EXPECT_EQ(program.received.size(), totals.stored);
+    EXPECT_GT(totals.stored, 0u);
+    ExpectOrderedOnce(program.received);
 }

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <functional>
 #include <map>
 #include <poll.h>
@@ -29,7 +30,55 @@ struct ReceivedBuffer {
     std::uint32_t writer, stream, sequence, streamId;
 };
 
-class CaptureHarness {
+// Starts writer processes (and other programs) with their standard output readable.
+class ProcessLauncher {
+public:
+    // Starts a writer process with the given arguments after the library path.
+    pid_t Spawn(const std::vector<std::string>& arguments)
+    {
+        std::vector<std::string> all = {WRITER_PROCESS_PATH, BRIDGE_LIBRARY_PATH};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return SpawnProgram(all);
+    }
+
+    // Starts a program (argv[0] is its path) with its standard output readable by FirstLine.
+    pid_t SpawnProgram(std::vector<std::string> all)
+    {
+        int output[2];
+        if (::pipe(output) != 0)
+            return -1;
+        pid_t child = ::fork();
+        if (child == 0) {
+            ::dup2(output[1], 1);
+            ::close(output[0]);
+            ::close(output[1]);
+            std::vector<char*> argv;
+            for (std::string& argument : all)
+                argv.push_back(argument.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(output[1]);
+        m_outputs[child] = output[0];
+        return child;
+    }
+
+    // Reads the first line a child printed (blocks until it prints or exits).
+    std::string FirstLine(pid_t child)
+    {
+        std::string line;
+        char c;
+        while (::read(m_outputs[child], &c, 1) == 1 && c != '\n')
+            line += c;
+        return line;
+    }
+
+protected:
+    std::map<pid_t, int> m_outputs;
+};
+
+class CaptureHarness : public ProcessLauncher {
 public:
     CaptureHarness()
     {
@@ -95,47 +144,6 @@ public:
         receivedBytes += block.length;
     }
 
-    // Starts a writer process with the given arguments after the library path.
-    pid_t Spawn(const std::vector<std::string>& arguments)
-    {
-        std::vector<std::string> all = {WRITER_PROCESS_PATH, BRIDGE_LIBRARY_PATH};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        return SpawnProgram(all);
-    }
-
-    // Starts a program (argv[0] is its path) with its standard output readable by FirstLine.
-    pid_t SpawnProgram(std::vector<std::string> all)
-    {
-        int output[2];
-        if (::pipe(output) != 0)
-            return -1;
-        pid_t child = ::fork();
-        if (child == 0) {
-            ::dup2(output[1], 1);
-            ::close(output[0]);
-            ::close(output[1]);
-            std::vector<char*> argv;
-            for (std::string& argument : all)
-                argv.push_back(argument.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(output[1]);
-        m_outputs[child] = output[0];
-        return child;
-    }
-
-    // Reads the first line a child printed (blocks until it prints or exits).
-    std::string FirstLine(pid_t child)
-    {
-        std::string line;
-        char c;
-        while (::read(m_outputs[child], &c, 1) == 1 && c != '\n')
-            line += c;
-        return line;
-    }
-
     // Serves capture messages until every listed writer has ended (or the limit passes), then
     // drains once more. Returns the writers' reports.
     std::map<pid_t, WriterReport> ServeUntilDone(const std::vector<pid_t>& writers, int limitSeconds = 120,
@@ -172,6 +180,17 @@ public:
         return reports;
     }
 
+    // Serves capture messages for a while.
+    void ServeFor(std::chrono::milliseconds duration)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + duration;
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd waiting{MessageQueueDescriptor(), POLLIN, 0};
+            ::poll(&waiting, 1, 5);
+            DispatchPendingMessages();
+        }
+    }
+
     HANDLE mapping = nullptr;
     BYTE* area = nullptr;
     UINT message = 0;
@@ -185,7 +204,25 @@ public:
     unsigned long long receivedBytes = 0;
     unsigned malformed = 0;
     bool timedOut = false;
-
-private:
-    std::map<pid_t, int> m_outputs;
 };
+
+// What is left of the capture objects and endpoints in a runtime folder and in /dev/shm.
+inline std::vector<std::string> CaptureLeftovers(const std::string& runtime, const std::string& scope)
+{
+    std::vector<std::string> left;
+    auto list = [&left](const std::string& folder, const std::string& containing, const std::string& label) {
+        DIR* entries = ::opendir(folder.c_str());
+        if (entries == nullptr)
+            return;
+        while (dirent* entry = ::readdir(entries)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != ".." && name.find(containing) != std::string::npos)
+                left.push_back(label + name);
+        }
+        ::closedir(entries);
+    };
+    for (const char* folder : {"objects", "endpoints", "windows"})
+        list(runtime + "/" + folder, "", std::string(folder) + "/");
+    list("/dev/shm", scope, "/dev/shm/");
+    return left;
+}

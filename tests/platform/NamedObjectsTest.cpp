@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -124,32 +125,44 @@ TEST(NamedObjects, MappingOfAKilledProcessDoesNotOutliveIt)
     CloseHandle(afterwards);
 }
 
-TEST(NamedObjects, ObjectsArePrivateToTheUser)
+// Counts the entries of a folder whose names contain the text, checking that each is closed
+// to other users.
+int CountPrivateEntries(const std::string& folder, const std::string& containing)
+{
+    int found = 0;
+    DIR* entries = ::opendir(folder.c_str());
+    if (entries == nullptr)
+        return 0;
+    while (dirent* entry = ::readdir(entries)) {
+        if (std::strstr(entry->d_name, containing.c_str()) == nullptr)
+            continue;
+        struct stat info;
+        EXPECT_EQ(::lstat((folder + "/" + entry->d_name).c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode)) << entry->d_name;
+        EXPECT_EQ(info.st_mode & 0077, 0u) << entry->d_name;
+        ++found;
+    }
+    ::closedir(entries);
+    return found;
+}
+
+TEST(NamedObjects, ObjectsArePrivateToTheUserAndGoWithTheirLastUser)
 {
     TestEnvironment environment;
     HANDLE mapping = CreateMapping();
     HANDLE lock = CreateSemaphoreA(nullptr, 1, 1, "semaphore         test object");
     ASSERT_NE(mapping, nullptr);
     ASSERT_NE(lock, nullptr);
-    int found = 0;
-    DIR* shm = ::opendir("/dev/shm");
-    ASSERT_NE(shm, nullptr);
-    const std::string prefix = "waveharvester-" + ObjectScope() + "-";
-    while (dirent* entry = ::readdir(shm)) {
-        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) != 0)
-            continue;
-        struct stat info;
-        ASSERT_EQ(::stat((std::string("/dev/shm/") + entry->d_name).c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0077, 0u) << entry->d_name;
-        ++found;
-    }
-    ::closedir(shm);
-    EXPECT_EQ(found, 2);
+    // The objects' names are files in the private runtime folder; nothing goes to /dev/shm.
+    const std::string objects = RuntimeDirectory() + "/objects";
+    EXPECT_EQ(CountPrivateEntries(objects, ".memory"), 2);
+    EXPECT_EQ(CountPrivateEntries("/dev/shm", ObjectScope()), 0);
     struct stat runtime;
-    ASSERT_EQ(::stat(RuntimeDirectory().c_str(), &runtime), 0);
+    ASSERT_EQ(::lstat(RuntimeDirectory().c_str(), &runtime), 0);
     EXPECT_EQ(runtime.st_mode & 0077, 0u);
     CloseHandle(mapping);
     CloseHandle(lock);
+    EXPECT_EQ(CountPrivateEntries(objects, ObjectScope()), 0) << "the last user removes every file";
 }
 
 TEST(NamedObjects, LockExcludesOthersAndSurvivesAKilledHolder)
@@ -208,5 +221,41 @@ TEST(NamedObjects, InjectedFailuresAndBadArguments)
     EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, kName), nullptr);
     EXPECT_EQ(MapViewOfFile(reinterpret_cast<HANDLE>(0x9999), FILE_MAP_ALL_ACCESS, 0, 0, 0), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    CloseHandle(mapping);
+}
+
+TEST(NamedObjects, NobodyCanChangeTheSizeOfTheMemory)
+{
+    TestEnvironment environment;
+    HANDLE mapping = CreateMapping();
+    ASSERT_NE(mapping, nullptr);
+    BYTE* view = Map(mapping);
+    ASSERT_NE(view, nullptr);
+    view[kSize - 1] = 0x42;
+    // Another process of the user reaches the memory as any user does and tries to shrink it,
+    // once through its descriptor and once by opening it anew with truncation.
+    pid_t child = ::fork();
+    if (child == 0) {
+        HANDLE own = CreateMapping();
+        int refused = 0, tried = 0;
+        DIR* descriptors = ::opendir("/proc/self/fd");
+        while (dirent* entry = descriptors ? ::readdir(descriptors) : nullptr) {
+            const int fd = std::atoi(entry->d_name);
+            struct stat info;
+            if (entry->d_name[0] == '.' || ::fstat(fd, &info) != 0 || info.st_size != kSize)
+                continue;
+            ++tried;
+            refused += ::ftruncate(fd, 0) != 0 && errno == EPERM;
+            const std::string path = "/proc/self/fd/" + std::string(entry->d_name);
+            refused += ::open(path.c_str(), O_RDWR | O_TRUNC) < 0 && errno == EPERM;
+        }
+        CloseHandle(own);
+        ::_exit(own != nullptr && tried > 0 && refused == 2 * tried ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(view[kSize - 1], 0x42); // still mapped whole: no SIGBUS
+    UnmapViewOfFile(view);
     CloseHandle(mapping);
 }
