@@ -408,17 +408,15 @@ int PollRevents(snd_pcm_ioplug_t* io, struct pollfd* descriptors, unsigned int c
     int error = snd_pcm_poll_descriptors_revents(pcm->slave, descriptors, count, &slaveEvents);
     if (error < 0)
         return error;
-    // Brings ALSA's hardware pointer of this PCM up to date (ALSA's lock is not held here): the
-    // mmap emulation in front of the plugin reads it without asking.
-    snd_pcm_avail_update(io->pcm);
-    std::lock_guard lock(pcm->mutex);
-    Push(pcm);
-    unsigned long long consumed = 0;
-    TrueConsumed(pcm, &consumed);
-    const unsigned long long queued = pcm->written + pcm->held - consumed;
-    const unsigned long long avail = queued < io->buffer_size ? io->buffer_size - queued : 0;
-    const bool drained = io->state == SND_PCM_STATE_DRAINING && queued == 0;
-    *revents = static_cast<unsigned short>((avail >= pcm->availMin || drained) ? POLLOUT : 0);
+    // Brings ALSA's hardware pointer of this PCM up to date through Pointer (ALSA's lock is not
+    // held here): the mmap emulation in front of the plugin reads it without asking.
+    const snd_pcm_sframes_t avail = snd_pcm_avail_update(io->pcm);
+    if (avail < 0) {
+        *revents = POLLERR;
+        return 0;
+    }
+    const bool drained = io->state == SND_PCM_STATE_DRAINING && static_cast<snd_pcm_uframes_t>(avail) >= io->buffer_size;
+    *revents = static_cast<unsigned short>(static_cast<snd_pcm_uframes_t>(avail) >= pcm->availMin || drained ? POLLOUT : 0);
     return 0;
 }
 

@@ -509,7 +509,13 @@ TEST_F(VirtualDeviceWorld, RealDeviceChoice)
         const char* opened;     // the PCM the protocol names; nullptr: the player gets an error
         const char* playsOn;    // the "real" device that receives the sound; nullptr: none of ours
         const char* message;    // part of the player's error output, or the reason in the protocol
+        const char* player = nullptr; // the player's process name, when not wh_test_player
     };
+    // A sound server's device (its ALSA plugin is not installed here, so even a program that may
+    // use it cannot open it); the player named "pulseaudio" stands for the server itself.
+    const std::string server = "pcm.serverpcm {\n type plug\n slave.pcm \"serverplug\"\n}\n"
+                               "pcm.serverplug {\n type pulse\n}\n";
+    ::symlink(TEST_PLAYER_PATH, environment.Path("pulseaudio").c_str());
     const Case cases[] = {
         {"RealDevice names a device", "Real Paced", "", "realpaced", "realpaced", "RealDevice \"Real Paced\""},
         {"RealDevice names a PCM", "realother", "", "realother", "realother", "RealDevice \"realother\""},
@@ -534,6 +540,11 @@ TEST_F(VirtualDeviceWorld, RealDeviceChoice)
          "RealDevice \"Gone Card\" not found, (Auto select): ALSA's default"},
         {"a device that cannot be opened", "Real Busy", "", nullptr, nullptr,
          "cannot open the real playback device \"realbusy\" (RealDevice \"Real Busy\"): Device or resource busy"},
+        {"the sound server opening a device into itself", "serverpcm", server, nullptr, nullptr,
+         "the real device \"serverpcm\" (serverpcm -> serverplug) leads into the sound server that opens the "
+         "virtual device", "pulseaudio"},
+        {"another program opening a device into the server", "serverpcm", server, nullptr, nullptr,
+         "cannot open the real playback device \"serverpcm\" (RealDevice \"serverpcm\")"},
     };
     const std::string protocol = environment.Path("protocol.txt");
     SetValue("RMPFileName", protocol);
@@ -546,7 +557,10 @@ TEST_F(VirtualDeviceWorld, RealDeviceChoice)
         SetValue("RealDevice", c.realDevice != nullptr ? c.realDevice : "");
         ClearSinks();
         ::unlink(protocol.c_str());
-        const RunResult run = Run(TestPlayer("whole", "waveharvester", file, kS16, 2, 44100, 4096, 1024), 20);
+        std::vector<std::string> command = TestPlayer("whole", "waveharvester", file, kS16, 2, 44100, 4096, 1024);
+        if (c.player != nullptr)
+            command[0] = environment.Path(c.player);
+        const RunResult run = Run(command, 20);
         if (c.opened == nullptr) {
             EXPECT_NE(run.exitStatus, 0);
             EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
