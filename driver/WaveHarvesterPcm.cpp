@@ -351,7 +351,10 @@ int Drain(snd_pcm_ioplug_t* io)
         {
             std::lock_guard lock(pcm->mutex);
             unsigned long long consumed = 0;
-            Push(pcm);
+            if (int error = Push(pcm); error < 0 && error != -EPIPE) {
+                LogError(pcm, "drain into", error);
+                return error; // the real device is gone: nothing more will be played
+            }
             TrueConsumed(pcm, &consumed);
             StartSlave(pcm);
             if (io->nonblock) {
@@ -408,8 +411,8 @@ int PollRevents(snd_pcm_ioplug_t* io, struct pollfd* descriptors, unsigned int c
     int error = snd_pcm_poll_descriptors_revents(pcm->slave, descriptors, count, &slaveEvents);
     if (error < 0)
         return error;
-    // Brings ALSA's hardware pointer of this PCM up to date through Pointer (ALSA's lock is not
-    // held here): the mmap emulation in front of the plugin reads it without asking.
+    // The pointer and avail as ALSA keeps them, brought up to date through Pointer (ALSA's lock
+    // is not held here).
     const snd_pcm_sframes_t avail = snd_pcm_avail_update(io->pcm);
     if (avail < 0) {
         *revents = POLLERR;
@@ -565,8 +568,9 @@ int SetConstraints(VirtualPcm* pcm)
     snd_pcm_hw_params_get_channels_max(params, &channelsMax);
     snd_pcm_hw_params_get_rate_min(params, &rateMin, nullptr);
     snd_pcm_hw_params_get_rate_max(params, &rateMax, nullptr);
-    static const unsigned accesses[] = {SND_PCM_ACCESS_RW_INTERLEAVED};
-    if ((error = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_ACCESS, 1, accesses)) < 0 ||
+    // With mmap, ALSA commits the player's buffer through Transfer as it does plain writes.
+    static const unsigned accesses[] = {SND_PCM_ACCESS_RW_INTERLEAVED, SND_PCM_ACCESS_MMAP_INTERLEAVED};
+    if ((error = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_ACCESS, 2, accesses)) < 0 ||
         (error = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_FORMAT, formatCount, formats)) < 0 ||
         (error = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_CHANNELS, std::max(channelsMin, 1u),
                                                  std::min(channelsMax, 32u))) < 0 ||

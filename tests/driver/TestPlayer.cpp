@@ -206,8 +206,9 @@ int main(int argc, char** argv)
             snd_pcm_sframes_t delay = 0;
             const double elapsed = Since(start);
             if (snd_pcm_delay(player.pcm, &delay) == 0 && done > player.buffer)
-                std::printf("delay=%ld expected=%.0f\n", static_cast<long>(delay),
-                            static_cast<double>(std::min(done + player.period, player.frames)) - elapsed * player.rate);
+                std::printf("delay=%ld expected=%.0f avail=%ld state=%d\n", static_cast<long>(delay),
+                            static_cast<double>(std::min(done + player.period, player.frames)) - elapsed * player.rate,
+                            static_cast<long>(snd_pcm_avail(player.pcm)), snd_pcm_state(player.pcm));
         }
     } else if (mode == "mmap") {
         error = PlayMmap(player);

@@ -307,13 +307,18 @@ TEST_F(VirtualDeviceWorld, TimingIsTheRealDevicesTime)
         std::string line;
         int points = 0;
         while (std::getline(lines, line)) {
-            long delay = 0;
+            long delay = 0, avail = 0;
             double expected = 0;
-            if (std::sscanf(line.c_str(), "delay=%ld expected=%lf", &delay, &expected) != 2)
+            int state = 0;
+            if (std::sscanf(line.c_str(), "delay=%ld expected=%lf avail=%ld state=%d", &delay, &expected, &avail,
+                            &state) != 4)
                 continue;
             ++points;
             EXPECT_LE(std::abs(static_cast<double>(delay) - expected), period + 0.01 * rate) << line;
             EXPECT_LE(delay, static_cast<long>(buffer)) << line;
+            EXPECT_LE(avail, static_cast<long>(buffer)) << line;
+            EXPECT_NEAR(static_cast<double>(delay + avail), buffer, period) << line;
+            EXPECT_EQ(state, 3) << line; // SND_PCM_STATE_RUNNING while sound plays
         }
         EXPECT_GT(points, 20);
         auto values = Values(run.out);
@@ -525,16 +530,16 @@ TEST_F(VirtualDeviceWorld, RealDeviceChoice)
         {"unset, default is real", nullptr, "pcm.!default \"realother\"\n", "default", "realother",
          "(Auto select): ALSA's default"},
         {"unset, default is the virtual device", nullptr, "pcm.!default \"waveharvester\"\n", nullptr, nullptr,
-         "(Auto select) found no real playback device; default (default -> waveharvester_mmap -> "
+         "(Auto select) found no real playback device; default (default -> "
          "waveharvester_capture) leads back into the virtual device"},
         {"unset, default discards", nullptr, "pcm.!default \"realnull\"\n", nullptr, nullptr,
          "found no real playback device; default (default) discards the sound"},
         {"a discarding device named", "Real Null", "", "realnull", nullptr, "RealDevice \"Real Null\""},
         {"a name leading back", "Loop Back", loop, nullptr, nullptr,
-         "the real device \"Loop Back\" (loopback -> waveharvester -> waveharvester_mmap -> waveharvester_capture) "
+         "the real device \"Loop Back\" (loopback -> waveharvester -> waveharvester_capture) "
          "leads back into the virtual device; choose another one in WaveHarvester's settings"},
         {"the virtual device itself", "Playback through WaveHarvester", "", nullptr, nullptr,
-         "the real device \"Playback through WaveHarvester\" (waveharvester -> waveharvester_mmap -> "
+         "the real device \"Playback through WaveHarvester\" (waveharvester -> "
          "waveharvester_capture) leads back into the virtual device"},
         {"a name that does not exist", "Gone Card", "pcm.!default \"realother\"\n", "default", "realother",
          "RealDevice \"Gone Card\" not found, (Auto select): ALSA's default"},
@@ -595,12 +600,21 @@ TEST_F(VirtualDeviceWorld, ProtocolLines)
     ASSERT_EQ(runs[1].exitStatus, 0) << runs[1].err;
     SetValue("RealDevice", "Real Busy");
     ASSERT_NE(Run(TestPlayer("whole", "waveharvester", file, kS16, 2, 44100, 4096, 1024)).exitStatus, 0);
+    // A recorder that does not drain: the area fills (6 MB a second here) and the bridge refuses.
+    SetValue("RealDevice", "Real Paced");
+    program.draining = false;
+    const std::string big = environment.Path("big.raw");
+    WriteWholeFile(big, MakeSamples(kS32, 8, 96000));
+    ASSERT_EQ(Run(TestPlayer("chunks", "waveharvester", big, kS32, 8, 192000, 19200, 4800)).exitStatus, 0);
 
     const std::string text = ReadWholeFile(protocol);
     ASSERT_EQ(text.rfind("the program's header\r\n", 0), 0u) << "appended, never truncated";
     const std::regex open(R"(\d\d\.\d\d\d Drv open: pid=[0-9A-F]+ "aplay" fmt=S16_LE c=2 r=AC44 buf=1000 per=400 )"
                           R"(real="realpaced" \(RealDevice "Real Paced"\) realbuf=1000 realper=400)");
     const std::regex close(R"(\d\d\.\d\d\d Drv close: pid=[0-9A-F]+ "aplay" buffers=[0-9A-F]+ refused=0)");
+    const std::regex refusedOpen(R"(\d\d\.\d\d\d Drv open: pid=[0-9A-F]+ "wh_test_player" fmt=S32_LE c=8 r=2EE00 )"
+                                 R"(buf=4B00 per=12C0 real="realpaced" \(RealDevice "Real Paced"\) realbuf=4B00 realper=12C0)");
+    const std::regex refusedClose(R"(\d\d\.\d\d\d Drv close: pid=[0-9A-F]+ "wh_test_player" buffers=14 refused=([0-9A-F]+))");
     const std::regex error(R"(\d\d\.\d\d\d Drv error: pid=[0-9A-F]+ "wh_test_player" open "realbusy" )"
                            R"(\(RealDevice "Real Busy"\): Device or resource busy \(-10\))");
     std::map<std::string, int> counts;
@@ -617,12 +631,18 @@ TEST_F(VirtualDeviceWorld, ProtocolLines)
             ++counts["close"];
         else if (std::regex_match(line, error))
             ++counts["error"];
+        else if (std::regex_match(line, refusedOpen))
+            ++counts["refusedOpen"];
+        else if (std::smatch refused; std::regex_match(line, refused, refusedClose) && std::stoul(refused[1], nullptr, 16) > 0)
+            ++counts["refusedClose"];
         else
             ADD_FAILURE() << "not a whole line of the driver: " << line;
     }
     EXPECT_EQ(counts["open"], 2);
     EXPECT_EQ(counts["close"], 2);
     EXPECT_EQ(counts["error"], 1);
+    EXPECT_EQ(counts["refusedOpen"], 1);
+    EXPECT_EQ(counts["refusedClose"], 1) << "refusals counted at the end of the stream";
 }
 
 // Ten seconds of sound take ten seconds through the virtual device, as straight to the device.
