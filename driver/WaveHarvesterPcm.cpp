@@ -18,7 +18,6 @@
 #include <alsa/pcm_external.h>
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -64,7 +63,6 @@ struct VirtualPcm {
     snd_pcm_uframes_t held = 0;
     bool startPending = false; // started while nothing was handed on yet
     bool paused = false;
-    bool openLogged = false;
 
     unsigned char format[kFormatRecordSize] = {};
     bool floatSamples = false;
@@ -228,10 +226,10 @@ int Consumed(VirtualPcm* pcm, unsigned long long* consumed)
 // The consumed count. When the real device ran dry (the player was late, or paused although
 // the real device cannot pause) it is made ready again and starts with the next frames: nothing
 // handed on is lost, and the player's sound goes on.
-int TrueConsumed(VirtualPcm* pcm, unsigned long long* consumed)
+void TrueConsumed(VirtualPcm* pcm, unsigned long long* consumed)
 {
     if (Consumed(pcm, consumed) != -EPIPE)
-        return 0;
+        return;
     if (pcm->io.state == SND_PCM_STATE_RUNNING)
         LogError(pcm, "underrun of", -EPIPE);
     snd_pcm_prepare(pcm->slave);
@@ -239,7 +237,6 @@ int TrueConsumed(VirtualPcm* pcm, unsigned long long* consumed)
     if (pcm->held > 0 && pcm->io.state != SND_PCM_STATE_PAUSED)
         Push(pcm);
     Consumed(pcm, consumed);
-    return 0;
 }
 
 snd_pcm_sframes_t Pointer(snd_pcm_ioplug_t* io)
@@ -252,8 +249,7 @@ snd_pcm_sframes_t Pointer(snd_pcm_ioplug_t* io)
         return error;
     }
     unsigned long long consumed = 0;
-    if ((error = TrueConsumed(pcm, &consumed)) < 0)
-        return error;
+    TrueConsumed(pcm, &consumed);
     return static_cast<snd_pcm_sframes_t>(pcm->boundary != 0 ? consumed % pcm->boundary : consumed);
 }
 
@@ -263,8 +259,7 @@ int Delay(snd_pcm_ioplug_t* io, snd_pcm_sframes_t* delay)
     std::lock_guard lock(pcm->mutex);
     Push(pcm);
     unsigned long long consumed = 0;
-    if (int error = TrueConsumed(pcm, &consumed); error < 0)
-        return error;
+    TrueConsumed(pcm, &consumed);
     *delay = static_cast<snd_pcm_sframes_t>(pcm->written + pcm->held - consumed);
     return 0;
 }
@@ -315,15 +310,21 @@ int Start(snd_pcm_ioplug_t* io)
     return 0;
 }
 
-int Stop(snd_pcm_ioplug_t* io)
+// Drops what is held and stops the real device. Called with the mutex held.
+void DropAll(VirtualPcm* pcm)
 {
-    auto* pcm = static_cast<VirtualPcm*>(io->private_data);
-    std::lock_guard lock(pcm->mutex);
     pcm->held = 0;
     pcm->ringStart = 0;
     pcm->startPending = false;
     pcm->paused = false;
     snd_pcm_drop(pcm->slave);
+}
+
+int Stop(snd_pcm_ioplug_t* io)
+{
+    auto* pcm = static_cast<VirtualPcm*>(io->private_data);
+    std::lock_guard lock(pcm->mutex);
+    DropAll(pcm);
     return 0;
 }
 
@@ -331,12 +332,8 @@ int Prepare(snd_pcm_ioplug_t* io)
 {
     auto* pcm = static_cast<VirtualPcm*>(io->private_data);
     std::lock_guard lock(pcm->mutex);
+    DropAll(pcm);
     pcm->written = 0;
-    pcm->held = 0;
-    pcm->ringStart = 0;
-    pcm->startPending = false;
-    pcm->paused = false;
-    snd_pcm_drop(pcm->slave);
     int error = snd_pcm_prepare(pcm->slave);
     if (error < 0)
         LogError(pcm, "prepare", error);
@@ -473,7 +470,6 @@ int HwParams(snd_pcm_ioplug_t* io, snd_pcm_hw_params_t*)
     const std::string format = snd_pcm_format_name(io->format);
     DriverProtocol::StreamOpened({format.c_str(), io->channels, io->rate, io->buffer_size, io->period_size,
                                   pcm->slaveBuffer, pcm->slavePeriod, pcm->realDevice.c_str(), pcm->why.c_str()});
-    pcm->openLogged = true;
     return 0;
 }
 
