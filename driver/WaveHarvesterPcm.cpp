@@ -162,6 +162,14 @@ void Capture(VirtualPcm* pcm, const unsigned char* data, snd_pcm_uframes_t frame
 // Writes what the real device takes now, without waiting: frames taken, or a negative error.
 snd_pcm_sframes_t WriteSlave(VirtualPcm* pcm, const unsigned char* data, snd_pcm_uframes_t frames)
 {
+    // No more than there is room for: a non-blocking write larger than the room takes nothing
+    // while the room is below the real device's avail_min.
+    const snd_pcm_sframes_t room = snd_pcm_avail_update(pcm->slave);
+    if (room < 0)
+        return room == -EAGAIN ? 0 : room;
+    frames = std::min(frames, static_cast<snd_pcm_uframes_t>(room));
+    if (frames == 0)
+        return 0;
     snd_pcm_sframes_t written = snd_pcm_writei(pcm->slave, data, frames);
     if (written == -EAGAIN)
         return 0;
@@ -490,10 +498,13 @@ int SwParams(snd_pcm_ioplug_t* io, snd_pcm_sw_params_t* params)
     snd_pcm_sw_params_t* slaveParams = nullptr;
     snd_pcm_sw_params_alloca(&slaveParams);
     snd_pcm_uframes_t slaveBoundary = 0;
+    // A larger real buffer wakes when the player's has room for avail_min; a smaller one wakes at
+    // least every period of its own, so that what is held here keeps it fed.
     snd_pcm_uframes_t slaveAvailMin = pcm->availMin;
     if (pcm->slaveBuffer > io->buffer_size)
-        slaveAvailMin += pcm->slaveBuffer - io->buffer_size;
-    slaveAvailMin = std::min(slaveAvailMin, pcm->slaveBuffer);
+        slaveAvailMin = std::min(slaveAvailMin + (pcm->slaveBuffer - io->buffer_size), pcm->slaveBuffer);
+    else if (pcm->slaveBuffer < io->buffer_size)
+        slaveAvailMin = std::min(slaveAvailMin, pcm->slavePeriod);
     int error;
     if ((error = snd_pcm_sw_params_current(pcm->slave, slaveParams)) < 0 ||
         (error = snd_pcm_sw_params_get_boundary(slaveParams, &slaveBoundary)) < 0 ||

@@ -3,7 +3,8 @@
 // follow the wall clock), appends every frame it is handed to a file, and pauses. When it runs
 // dry it waits for more instead of stopping (the tests run on a busy machine).
 // Fields: file "path" (required), pause false (cannot pause), nofloat true (no FLOAT_LE),
-// busy true (every open fails with EBUSY, a device that exists but cannot be opened).
+// busy true (every open fails with EBUSY, a device that exists but cannot be opened),
+// maxbytes N (the largest buffer it takes, in bytes).
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <algorithm>
@@ -216,6 +217,7 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(pacedsink)
     (void)root;
     std::string file;
     bool canPause = true, noFloat = false, busy = false;
+    long maxBytes = 1L << 24;
     snd_config_iterator_t i, next;
     snd_config_for_each(i, next, conf)
     {
@@ -234,6 +236,8 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(pacedsink)
             noFloat = Flag(node);
         else if (std::strcmp(id, "busy") == 0)
             busy = Flag(node);
+        else if (std::strcmp(id, "maxbytes") == 0 && snd_config_get_integer(node, &maxBytes) == 0)
+            continue;
         else
             return -EINVAL;
     }
@@ -271,7 +275,9 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(pacedsink)
         (error = snd_pcm_ioplug_set_param_minmax(&sink->io, SND_PCM_IOPLUG_HW_CHANNELS, 1, 32)) < 0 ||
         (error = snd_pcm_ioplug_set_param_minmax(&sink->io, SND_PCM_IOPLUG_HW_RATE, 4000, 384000)) < 0 ||
         (error = snd_pcm_ioplug_set_param_minmax(&sink->io, SND_PCM_IOPLUG_HW_PERIOD_BYTES, 16, 1 << 22)) < 0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&sink->io, SND_PCM_IOPLUG_HW_PERIODS, 2, 1024)) < 0) {
+        (error = snd_pcm_ioplug_set_param_minmax(&sink->io, SND_PCM_IOPLUG_HW_PERIODS, 2, 1024)) < 0 ||
+        (error = snd_pcm_ioplug_set_param_minmax(&sink->io, SND_PCM_IOPLUG_HW_BUFFER_BYTES, 32,
+                                                 static_cast<unsigned>(maxBytes))) < 0) {
         snd_pcm_ioplug_delete(&sink->io);
         return error;
     }

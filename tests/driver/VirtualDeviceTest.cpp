@@ -143,6 +143,7 @@ protected:
                                  Sink("realother", "Real Other") + Sink("realnopause", "Real Without Pause", " pause false\n") +
                                  Sink("realnofloat", "Real Integer Only", " nofloat true\n") +
                                  Sink("realbusy", "Real Busy", " busy true\n") +
+                                 Sink("realsmall", "Real Small Buffer", " maxbytes 8192\n") +
                                  "pcm.realnull {\n type null\n hint { show on description \"Real Null\" }\n}\n" + extra);
         ::setenv("ALSA_CONFIG_PATH",
                  ("/usr/share/alsa/alsa.conf:" + std::string(DRIVER_CONF_PATH) + ":" + conf).c_str(), 1);
@@ -161,7 +162,7 @@ protected:
 
     void ClearSinks()
     {
-        for (const char* pcm : {"realpaced", "realother", "realnopause", "realnofloat", "realpaced2"})
+        for (const char* pcm : {"realpaced", "realother", "realnopause", "realnofloat", "realpaced2", "realsmall"})
             ::unlink(SinkFile(pcm).c_str());
     }
 
@@ -336,6 +337,44 @@ TEST_F(VirtualDeviceWorld, TimingIsTheRealDevicesTime)
         EXPECT_EQ(values["nonblocking_drain"], "-11");
         EXPECT_GE(Number(values, "drained_after"), 1.5 - 0.03);
         ExpectHolds("poll", ReadWholeFile(SinkFile("realpaced")), samples, 0, 0, true);
+    }
+}
+
+// A real device whose buffer is smaller than the player's: the rest waits in the virtual device,
+// and its time is still true (delay = the real device's delay + what waits).
+TEST_F(VirtualDeviceWorld, AnyPlayerBufferOverASmallerRealBuffer)
+{
+    SetValue("RealDevice", "Real Small Buffer"); // 2048 frames of 16-bit stereo at the most
+    Record();
+    const unsigned rate = 44100, buffer = 16384, period = 2048;
+    const std::string samples = MakeSamples(kS16, 2, rate);
+    const std::string file = environment.Path("source.raw");
+    WriteWholeFile(file, samples);
+    for (const char* mode : {"chunks", "whole", "poll"}) {
+        SCOPED_TRACE(mode);
+        ClearSinks();
+        captured.clear();
+        const RunResult run = Run(TestPlayer(mode, "waveharvester", file, kS16, 2, rate, buffer, period), 20);
+        ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+        DrainCapture();
+        const auto values = Values(run.out);
+        EXPECT_EQ(values.at("buffer"), std::to_string(buffer));
+        std::istringstream lines(run.out);
+        std::string line;
+        while (std::getline(lines, line)) {
+            long delay = 0, avail = 0;
+            double expected = 0;
+            int state = 0;
+            if (std::sscanf(line.c_str(), "delay=%ld expected=%lf avail=%ld state=%d", &delay, &expected, &avail,
+                            &state) == 4) {
+                EXPECT_LE(std::abs(static_cast<double>(delay) - expected), period + 0.01 * rate) << line;
+                EXPECT_LE(avail, static_cast<long>(buffer)) << line;
+            }
+        }
+        EXPECT_GE(Number(values, "drained_after"), 1.0 - 0.03);
+        EXPECT_LE(Number(values, "drained_after"), 1.0 + 0.2);
+        ExpectHolds("at the real device", ReadWholeFile(SinkFile("realsmall")), samples, 0, 0, true);
+        ExpectHolds("in the capture area", captured, samples, 0, 0, true);
     }
 }
 
