@@ -61,6 +61,10 @@ struct VirtualPcm {
     snd_pcm_uframes_t ringFrames = 0;
     snd_pcm_uframes_t ringStart = 0;
     snd_pcm_uframes_t held = 0;
+    // Frames the player took back (rewind) that the real device could not give back: they play,
+    // but the player's pointer does not count them.
+    unsigned long long skew = 0;
+    unsigned long long reported = 0; // the last hardware pointer given, frames since prepare
     bool startPending = false; // started while nothing was handed on yet
     bool paused = false;
 
@@ -194,6 +198,55 @@ void StartSlave(VirtualPcm* pcm)
     }
 }
 
+// Keeps frames (silence when data is null) behind those held; returns how many fit.
+snd_pcm_uframes_t Hold(VirtualPcm* pcm, const unsigned char* data, snd_pcm_uframes_t frames)
+{
+    const snd_pcm_uframes_t kept = std::min(frames, pcm->ringFrames - pcm->held);
+    for (snd_pcm_uframes_t frame = 0; frame < kept;) {
+        const snd_pcm_uframes_t at = (pcm->ringStart + pcm->held) % pcm->ringFrames;
+        const snd_pcm_uframes_t run = std::min(kept - frame, pcm->ringFrames - at);
+        unsigned char* target = pcm->ring.data() + at * pcm->frameBytes;
+        if (data != nullptr)
+            std::memcpy(target, data + frame * pcm->frameBytes, run * pcm->frameBytes);
+        else
+            snd_pcm_format_set_silence(pcm->io.format, target, static_cast<unsigned>(run * pcm->io.channels));
+        pcm->held += run;
+        frame += run;
+    }
+    return kept;
+}
+
+// Follows a player that moved its application pointer without writing: a rewind takes back
+// what is held and what the real device can give back; a forward plays silence in the gap.
+void FollowPlayer(VirtualPcm* pcm)
+{
+    if (pcm->boundary == 0)
+        return;
+    const snd_pcm_uframes_t mine =
+        static_cast<snd_pcm_uframes_t>((pcm->written + pcm->held - pcm->skew) % pcm->boundary);
+    const snd_pcm_uframes_t appl = pcm->io.appl_ptr;
+    if (mine == appl)
+        return;
+    const snd_pcm_uframes_t back = mine > appl ? mine - appl : mine + (pcm->boundary - appl);
+    if (back <= pcm->io.buffer_size) {
+        snd_pcm_uframes_t fromHeld = std::min(back, pcm->held);
+        pcm->held -= fromHeld;
+        snd_pcm_uframes_t left = back - fromHeld;
+        if (left > 0) {
+            const snd_pcm_sframes_t rewound = snd_pcm_rewind(pcm->slave, left);
+            if (rewound > 0) {
+                pcm->written -= static_cast<unsigned long long>(rewound);
+                left -= static_cast<snd_pcm_uframes_t>(rewound);
+            }
+            pcm->skew += left;
+        }
+        return;
+    }
+    const snd_pcm_uframes_t ahead = pcm->boundary - back;
+    if (ahead <= pcm->io.buffer_size)
+        Hold(pcm, nullptr, ahead);
+}
+
 // Moves held frames on to the real device as far as it takes them. Called with the mutex held.
 int Push(VirtualPcm* pcm)
 {
@@ -251,6 +304,7 @@ snd_pcm_sframes_t Pointer(snd_pcm_ioplug_t* io)
 {
     auto* pcm = static_cast<VirtualPcm*>(io->private_data);
     std::lock_guard lock(pcm->mutex);
+    FollowPlayer(pcm);
     int error = Push(pcm);
     if (error < 0 && error != -EPIPE) {
         LogError(pcm, "write to", error);
@@ -258,13 +312,17 @@ snd_pcm_sframes_t Pointer(snd_pcm_ioplug_t* io)
     }
     unsigned long long consumed = 0;
     TrueConsumed(pcm, &consumed);
-    return static_cast<snd_pcm_sframes_t>(pcm->boundary != 0 ? consumed % pcm->boundary : consumed);
+    // Never back, never past what the player wrote.
+    const unsigned long long counted = consumed > pcm->skew ? consumed - pcm->skew : 0;
+    pcm->reported = std::max(pcm->reported, std::min(counted, pcm->written + pcm->held - pcm->skew));
+    return static_cast<snd_pcm_sframes_t>(pcm->boundary != 0 ? pcm->reported % pcm->boundary : pcm->reported);
 }
 
 int Delay(snd_pcm_ioplug_t* io, snd_pcm_sframes_t* delay)
 {
     auto* pcm = static_cast<VirtualPcm*>(io->private_data);
     std::lock_guard lock(pcm->mutex);
+    FollowPlayer(pcm);
     Push(pcm);
     unsigned long long consumed = 0;
     TrueConsumed(pcm, &consumed);
@@ -279,6 +337,7 @@ snd_pcm_sframes_t Transfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t* a
     const auto* data =
         static_cast<const unsigned char*>(areas->addr) + (areas->first + areas->step * offset) / 8;
     std::lock_guard lock(pcm->mutex);
+    FollowPlayer(pcm);
     int error = Push(pcm);
     if (error < 0 && error != -EPIPE) {
         LogError(pcm, "write to", error);
@@ -294,15 +353,7 @@ snd_pcm_sframes_t Transfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t* a
         direct = taken > 0 ? static_cast<snd_pcm_uframes_t>(taken) : 0;
     }
     // The rest waits here for room in the real device.
-    const snd_pcm_uframes_t kept = std::min(size - direct, pcm->ringFrames - pcm->held);
-    for (snd_pcm_uframes_t frame = 0; frame < kept;) {
-        const snd_pcm_uframes_t at = (pcm->ringStart + pcm->held) % pcm->ringFrames;
-        const snd_pcm_uframes_t run = std::min(kept - frame, pcm->ringFrames - at);
-        std::memcpy(pcm->ring.data() + at * pcm->frameBytes, data + (direct + frame) * pcm->frameBytes,
-                    run * pcm->frameBytes);
-        pcm->held += run;
-        frame += run;
-    }
+    const snd_pcm_uframes_t kept = Hold(pcm, data + direct * pcm->frameBytes, size - direct);
     if (pcm->startPending)
         StartSlave(pcm);
     Capture(pcm, data, direct + kept);
@@ -342,6 +393,8 @@ int Prepare(snd_pcm_ioplug_t* io)
     std::lock_guard lock(pcm->mutex);
     DropAll(pcm);
     pcm->written = 0;
+    pcm->skew = 0;
+    pcm->reported = 0;
     int error = snd_pcm_prepare(pcm->slave);
     if (error < 0)
         LogError(pcm, "prepare", error);

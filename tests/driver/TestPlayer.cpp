@@ -2,7 +2,8 @@
 //   wh_test_player MODE DEVICE FILE FORMAT CHANNELS RATE [BUFFER PERIOD]
 // MODE: whole (one blocking writei of the whole file), onebuffer (exactly one buffer per
 // writei), chunks (a period per writei, noting snd_pcm_delay against the wall clock), mmap,
-// poll (non-blocking writes with poll), pause (pauses half-way for 300 ms).
+// poll (non-blocking writes with poll), pause (pauses half-way for 300 ms), rewind (writes a
+// buffer ending in two periods of garbage, rewinds them and writes the file on from there).
 // Prints key=value lines; exits 0 when everything was played, 1 with a message otherwise.
 #include <alsa/asoundlib.h>
 #include <chrono>
@@ -151,6 +152,22 @@ int PlayPausing(Player& player)
     return player.Write(half, player.frames, player.period);
 }
 
+int PlayRewinding(Player& player)
+{
+    const snd_pcm_uframes_t kept = player.buffer - 2 * player.period;
+    if (int error = player.Write(0, kept, player.period))
+        return error;
+    const std::vector<char> garbage(2 * player.period * player.frameBytes, 0x55);
+    if (snd_pcm_sframes_t done = snd_pcm_writei(player.pcm, garbage.data(), 2 * player.period); done < 0)
+        return Fail("writei", static_cast<int>(done));
+    const snd_pcm_sframes_t rewound = snd_pcm_rewind(player.pcm, 2 * player.period);
+    std::printf("rewound=%ld\n", static_cast<long>(rewound));
+    if (rewound < 0)
+        return Fail("rewind", static_cast<int>(rewound));
+    return player.Write(kept + 2 * player.period - static_cast<snd_pcm_uframes_t>(rewound), player.frames,
+                        player.period);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -216,6 +233,8 @@ int main(int argc, char** argv)
         error = PlayPoll(player);
     } else if (mode == "pause") {
         error = PlayPausing(player);
+    } else if (mode == "rewind") {
+        error = PlayRewinding(player);
     } else {
         std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
         return 2;

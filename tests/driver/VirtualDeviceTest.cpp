@@ -378,6 +378,26 @@ TEST_F(VirtualDeviceWorld, AnyPlayerBufferOverASmallerRealBuffer)
     }
 }
 
+// A player that rewinds what it wrote (as sound servers do) and writes anew: what was still
+// held is taken back, so the real device gets the new frames only, and the time stays true.
+TEST_F(VirtualDeviceWorld, RewoundFramesAreTakenBack)
+{
+    SetValue("RealDevice", "Real Small Buffer");
+    Record();
+    const unsigned rate = 44100, buffer = 16384, period = 2048;
+    const std::string samples = MakeSamples(kS16, 2, rate / 2);
+    const std::string file = environment.Path("source.raw");
+    WriteWholeFile(file, samples);
+    const RunResult run = Run(TestPlayer("rewind", "waveharvester", file, kS16, 2, rate, buffer, period), 20);
+    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+    DrainCapture();
+    const auto values = Values(run.out);
+    EXPECT_EQ(values.at("rewound"), std::to_string(2 * period));
+    EXPECT_GE(Number(values, "drained_after"), 0.5 - 0.03);
+    EXPECT_LE(Number(values, "drained_after"), 0.5 + 0.2);
+    ExpectHolds("at the real device", ReadWholeFile(SinkFile("realsmall")), samples, 0, 0, true);
+}
+
 // Pause is forwarded to a real device that pauses: nothing lost, nothing repeated, and the
 // delay stands still meanwhile. Where the real device cannot pause, the virtual device says so
 // (ALSA's plugin layer still takes the call; the sound then plays on, still whole).
