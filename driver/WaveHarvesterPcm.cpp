@@ -1,7 +1,7 @@
 // The capture driver's virtual playback device for ALSA, an external PCM plugin of type
 // "waveharvester". Every buffer a program plays through it goes unchanged to the real playback
-// device (see RealDeviceChoice.h), and is handed to the bridge library, which copies it into
-// the capture area while WaveHarvester records. Playback never depends on the bridge: without
+// device (see RealDeviceChoice.h), and what the real device takes is handed to the bridge
+// library, which copies it into the capture area while WaveHarvester records. Playback never depends on the bridge: without
 // it, or when it refuses a buffer, sound goes on as usual.
 //
 // Timing is the real device's: the real device is opened non-blocking and configured with the
@@ -177,8 +177,12 @@ snd_pcm_sframes_t WriteSlave(VirtualPcm* pcm, const unsigned char* data, snd_pcm
     snd_pcm_sframes_t written = snd_pcm_writei(pcm->slave, data, frames);
     if (written == -EAGAIN)
         return 0;
-    if (written > 0)
+    if (written > 0) {
         pcm->written += static_cast<unsigned long long>(written);
+        // The recorder gets what the real device got, when it got it (never what a player took
+        // back before it was handed on).
+        Capture(pcm, data, static_cast<snd_pcm_uframes_t>(written));
+    }
     return written;
 }
 
@@ -356,7 +360,6 @@ snd_pcm_sframes_t Transfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t* a
     const snd_pcm_uframes_t kept = Hold(pcm, data + direct * pcm->frameBytes, size - direct);
     if (pcm->startPending)
         StartSlave(pcm);
-    Capture(pcm, data, direct + kept);
     return static_cast<snd_pcm_sframes_t>(direct + kept);
 }
 
