@@ -166,10 +166,8 @@ MixerDevice CardMixer(int card)
             for (snd_mixer_elem_t* element = snd_mixer_first_elem(mixer); element != nullptr;
                  element = snd_mixer_elem_next(element)) {
                 std::string name = snd_mixer_selem_get_name(element);
-                if (unsigned index = snd_mixer_selem_get_index(element); index > 0) {
-                    name += ' '; // two appends: GCC 12's -Wrestrict misreads " " + to_string in release builds
-                    name += std::to_string(index);
-                }
+                if (unsigned index = snd_mixer_selem_get_index(element); index > 0)
+                    name += " " + std::to_string(index);
                 if (ElementInfo side = SideOf(element, name, kPlayback); side.channels > 0)
                     playback.push_back(side);
                 if (ElementInfo side = SideOf(element, name, kCapture); side.channels > 0)
