@@ -1,8 +1,8 @@
 // The capture driver's virtual playback device for ALSA, an external PCM plugin of type
 // "waveharvester". Every buffer a program plays through it goes unchanged to the real playback
 // device (see RealDeviceChoice.h), and what the real device takes is handed to the bridge
-// library, which copies it into the capture area while WaveHarvester records. Playback never depends on the bridge: without
-// it, or when it refuses a buffer, sound goes on as usual.
+// library, which copies it into the capture area while WaveHarvester records. Playback never
+// depends on the bridge: without it, or when it refuses a buffer, sound goes on as usual.
 //
 // Timing is the real device's: the real device is opened non-blocking and configured with the
 // player's buffer and period sizes; what it cannot take yet is held here (at most one buffer).
@@ -48,7 +48,7 @@ struct VirtualPcm {
     std::string realDevice;
     std::string why;
     bool slaveCanPause = false;
-    std::mutex mutex; // the fields below; poll_revents and drain run outside ALSA's lock
+    std::mutex mutex; // the fields below; drain and prepare run outside ALSA's lock
 
     unsigned frameBytes = 0;
     snd_pcm_uframes_t boundary = 0;
