@@ -144,6 +144,7 @@ protected:
                                  Sink("realnofloat", "Real Integer Only", " nofloat true\n") +
                                  Sink("realbusy", "Real Busy", " busy true\n") +
                                  Sink("realsmall", "Real Small Buffer", " maxbytes 8192\n") +
+                                 Sink("realstraight", "Real Straight") +
                                  "pcm.realnull {\n type null\n hint { show on description \"Real Null\" }\n}\n" + extra);
         ::setenv("ALSA_CONFIG_PATH",
                  ("/usr/share/alsa/alsa.conf:" + std::string(DRIVER_CONF_PATH) + ":" + conf).c_str(), 1);
@@ -162,7 +163,7 @@ protected:
 
     void ClearSinks()
     {
-        for (const char* pcm : {"realpaced", "realother", "realnopause", "realnofloat", "realpaced2", "realsmall"})
+        for (const char* pcm : {"realpaced", "realother", "realnopause", "realnofloat", "realpaced2", "realsmall", "realstraight"})
             ::unlink(SinkFile(pcm).c_str());
     }
 
@@ -508,10 +509,22 @@ TEST_F(VirtualDeviceWorld, PlayerMatrix)
         const std::string atDevice = ReadWholeFile(SinkFile(c.realDevice));
         // A player may pad its last period with silence; at most a fifth of a second here.
         const std::size_t padding = c.rate / 5 * c.channels * c.format.bytes;
-        if (c.exactAtDevice) {
-            ExpectHolds("at the real device", atDevice, samples, c.format.silence, padding, tool != "gst");
+        if (tool == "gst") {
+            // GStreamer may drop the first frame by its own clock (straight to the device too): from
+            // the second frame on the source arrives whole, and no more silence than straight.
+            std::vector<std::string> straight = command;
+            straight.back() = "device=realstraight";
+            ASSERT_EQ(Run(straight, 20).exitStatus, 0);
+            const std::string direct = ReadWholeFile(SinkFile("realstraight"));
+            const std::string fromSecondFrame = samples.substr(c.channels * c.format.bytes);
+            EXPECT_NE(direct.find(fromSecondFrame), std::string::npos) << "straight to the device";
+            EXPECT_NE(atDevice.find(fromSecondFrame), std::string::npos) << "at the real device";
+            EXPECT_EQ(captured, atDevice);
+            EXPECT_LE(atDevice.size(), direct.size() + c.channels * c.format.bytes) << "silence inserted";
+        } else if (c.exactAtDevice) {
+            ExpectHolds("at the real device", atDevice, samples, c.format.silence, padding, true);
             ExpectHolds("in the capture area", captured, AsCaptured(c.format, samples), c.format.silence, padding,
-                        tool != "gst");
+                        true);
         } else {
             EXPECT_EQ(captured, atDevice) << "converted in front: the recorder gets what the real device got";
             EXPECT_GE(atDevice.size(), frames * c.channels * 2u);
