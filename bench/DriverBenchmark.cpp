@@ -1,10 +1,12 @@
-// Prints the processor time of "aplay -D waveharvester" against "aplay" straight to the same
-// real device for the same long file (a null device, so that playing costs no waiting), with a
-// reader recording everything the driver captures.
+// The player's processor time per second of sound through the virtual device, forwarding to a
+// device that consumes at the sample rate (the tests' pacedsink), with nobody recording and
+// with a recorder draining the capture area, against ALSA's "file" plugin doing the same job:
+// forwarding to the same device and writing every buffer to a file.
 #include "CaptureArea.h"
 #include "CaptureReader.h"
 #include "FileMapping.h"
 #include "HandleTable.h"
+#include "Registry.h"
 #include "Semaphore.h"
 #include "WindowMessages.h"
 
@@ -75,22 +77,39 @@ double PlayProcessorSeconds(const std::string& device, const std::string& file, 
     }
 }
 
+void SetRealDevice(const std::string& name)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Kestrelworks\\WaveHarvester", 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, "RealDevice", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                   static_cast<DWORD>(name.size() + 1));
+    RegCloseKey(key);
+}
+
 } // namespace
 
 int main()
 {
     namespace fs = std::filesystem;
+    constexpr int kSeconds = 5;
+    constexpr int kRounds = 2;
     const fs::path folder = fs::temp_directory_path() / ("wh-bench-driver-" + std::to_string(::getpid()));
     fs::create_directories(folder);
     ::setenv("WAVEHARVESTER_RUNTIME_DIR", (folder / "runtime").c_str(), 1);
     ::setenv("WAVEHARVESTER_OBJECT_SCOPE", ("bench" + std::to_string(::getpid())).c_str(), 1);
     ::setenv("WAVEHARVESTER_REGISTRY", (folder / "registry.reg").c_str(), 1);
     const std::string conf = (folder / "alsa.conf").string();
-    std::ofstream(conf) << "pcm.benchreal {\n type null\n hint { show on description \"Bench Real\" }\n}\n";
+    std::ofstream(conf) << "pcm_type.pacedsink { lib \"" PACED_SINK_PATH "\" }\n"
+                        << "pcm.benchreal {\n type pacedsink\n file \"/dev/null\"\n}\n"
+                        << "pcm.benchfile {\n type file\n slave.pcm \"benchreal\"\n file \""
+                        << (folder / "file-plugin.raw").string() << "\"\n format \"raw\"\n}\n";
     ::setenv("HOME", folder.c_str(), 1); // the user's ~/.asoundrc stays out of the measurement
     ::setenv("ALSA_CONFIG_PATH", ("/usr/share/alsa/alsa.conf:" + std::string(DRIVER_CONF_PATH) + ":" + conf).c_str(), 1);
-    const std::string file = (folder / "long.wav").string();
-    MakeWaveFile(file, 600);
+    SetRealDevice("benchreal");
+    const std::string file = (folder / "sound.wav").string();
+    MakeWaveFile(file, kSeconds);
 
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kCaptureAreaSize,
                                         kCaptureAreaName);
@@ -99,30 +118,45 @@ int main()
     UINT message = RegisterWindowMessageA(kCaptureMessageName);
     std::int32_t peak = 56;
     unsigned long long capturedBytes = 0;
+    bool recording = false;
     auto drain = [&] {
-        CaptureReader(area, lock).Drain(peak, [&](const CapturedBlock& block) { capturedBytes += block.length; });
+        if (recording)
+            CaptureReader(area, lock).Drain(peak, [&](const CapturedBlock& block) { capturedBytes += block.length; });
     };
     HWND window = CreateMessageWindow("bench view", [&](HWND, UINT received, WPARAM, LPARAM) {
         if (received == message)
             drain();
         return LRESULT{0};
     });
-    bool capturing = false;
-    if (area == nullptr || window == 0 || !CaptureReader(area, lock).StartRecording(window, capturing)) {
-        std::fprintf(stderr, "cannot record\n");
+    if (area == nullptr || window == 0) {
+        std::fprintf(stderr, "cannot open the capture area\n");
         return 1;
     }
     auto serve = [] { DispatchPendingMessages(); };
-    double direct = 0, virtualDevice = 0;
-    for (int round = 0; round < 3; ++round) {
-        direct += PlayProcessorSeconds("benchreal", file, serve);
-        virtualDevice += PlayProcessorSeconds("waveharvester", file, serve);
+    double filePlugin = 0, quiet = 0, recorded = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        filePlugin += PlayProcessorSeconds("benchfile", file, serve);
+        quiet += PlayProcessorSeconds("waveharvester", file, serve);
+        bool capturing = false;
+        recording = CaptureReader(area, lock).StartRecording(window, capturing);
+        if (!recording) {
+            std::fprintf(stderr, "cannot record\n");
+            return 1;
+        }
+        recorded += PlayProcessorSeconds("waveharvester", file, serve);
         drain();
+        CaptureReader(area, lock).StopRecording(peak);
+        recording = false;
     }
-    std::printf("aplay_through_virtual_device_cpu: %.3f s (reference aplay_direct_cpu: %.3f s, ratio %.2f)\n",
-                virtualDevice / 3, direct / 3, virtualDevice / direct);
-    std::printf("driver_captured_while_recording: %.1f MB of %.1f MB played, %.2f s lost\n",
-                capturedBytes / 1e6, 3 * 600 * 176400 / 1e6, CaptureReader(area, lock).LostSeconds());
+    const double perSecond = 1000.0 / (kRounds * kSeconds); // milliseconds per second of sound
+    std::printf("player_cpu_per_sound_second_through_virtual_device: %.3f ms "
+                "(reference player_cpu_per_sound_second_file_plugin: %.3f ms, ratio %.2f)\n",
+                quiet * perSecond, filePlugin * perSecond, quiet / filePlugin);
+    std::printf("player_cpu_per_sound_second_through_virtual_device_recording: %.3f ms "
+                "(reference player_cpu_per_sound_second_file_plugin: %.3f ms, ratio %.2f)\n",
+                recorded * perSecond, filePlugin * perSecond, recorded / filePlugin);
+    std::printf("driver_captured_while_recording: %.2f MB of %.2f MB played\n", capturedBytes / 1e6,
+                kRounds * kSeconds * 176400 / 1e6);
     DestroyWindow(window);
     UnmapViewOfFile(area);
     CloseHandle(mapping);
