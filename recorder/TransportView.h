@@ -8,6 +8,7 @@
 #include "ApplicationCore.h"
 #include "CWaveHarvesterDoc.h"
 #include "DocumentView.h"
+#include "PlaybackEngine.h"
 #include "ViewControls.h"
 
 #include <functional>
@@ -37,6 +38,8 @@ public:
 
     // The transport commands and the slider.
     void OnToStart();
+    void OnPlay();
+    void OnPause();
     void OnStop();
     void OnSliderChanged(int scrollCode);
 
@@ -85,6 +88,10 @@ private:
     CWaveHarvesterDoc* m_pDocument = nullptr;
     bool m_labelFontCreated = false;
     std::function<void()> m_settingsDialog;
+
+public:
+    // The playback engine (after the members it refers to).
+    PlaybackEngine m_playback{*this, m_application, m_controls};
 };
 
 constexpr UINT WM_SYSCOLORCHANGE = 0x0015;
