@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr unsigned kBufferMicroseconds = 200000; // the device's own ring, behind the queued headers
-constexpr unsigned kPeriodMicroseconds = 20000;  // how often the worker wakes while writing
+constexpr unsigned kBufferMicroseconds = 500000; // the device's own ring, behind the queued headers
+constexpr unsigned kPeriodMicroseconds = 100000; // how often the worker wakes while playing
 constexpr int kMaxPollDescriptors = 8;
 
 std::atomic<unsigned> underruns{0};
@@ -80,20 +80,31 @@ public:
         return !m_queue.empty();
     }
 
-    void Queue(WAVEHDR* header)
+    // False once the device has failed (it went away): nothing is queued any more.
+    bool Queue(WAVEHDR* header)
     {
         {
             std::lock_guard lock(m_mutex);
+            if (m_failed) {
+                m_failureReported = true;
+                return false;
+            }
             SetFlags(header, WHDR_INQUEUE, WHDR_DONE);
             m_queue.push_back({header, 0, 0, false});
+            // A worker still writing earlier headers takes this one when the device has room;
+            // only one that has written everything may be waiting without the device.
+            if (m_writeIndex + 1 < m_queue.size())
+                return true;
         }
         Wake();
+        return true;
     }
 
     enum class Command { none, pause, restart, reset, quit };
 
-    // Hands a request to the worker and waits until it is carried out.
-    void Request(Command command)
+    // Hands a request to the worker and waits until it is carried out. False when the device
+    // had failed and no call has said so yet (a failure is reported once).
+    bool Request(Command command)
     {
         std::unique_lock lock(m_mutex);
         const unsigned long ticket = ++m_requested;
@@ -102,6 +113,11 @@ public:
         Wake();
         lock.lock();
         m_done.wait(lock, [&] { return m_served >= ticket; });
+        if (m_failed && !m_failureReported) {
+            m_failureReported = true;
+            return false;
+        }
+        return true;
     }
 
 private:
@@ -172,6 +188,18 @@ private:
         }
     }
 
+    // The device cannot go on: every header comes back, and later writes are refused.
+    void Fail()
+    {
+        m_failed = true;
+        snd_pcm_drop(m_pcm);
+        for (const Entry& entry : m_queue)
+            Return(entry.header);
+        m_queue.clear();
+        m_writeIndex = 0;
+        m_writeOffset = 0;
+    }
+
     void DoReset(std::unique_lock<std::mutex>&)
     {
         snd_pcm_drop(m_pcm);
@@ -226,7 +254,7 @@ private:
             snd_pcm_sframes_t avail = snd_pcm_avail_update(m_pcm);
             if (avail < 0) {
                 if (snd_pcm_recover(m_pcm, static_cast<int>(avail), 1) < 0)
-                    return;
+                    Fail();
                 continue;
             }
             if (avail == 0)
@@ -247,7 +275,7 @@ private:
                     return;
                 if (written < 0) {
                     if (snd_pcm_recover(m_pcm, static_cast<int>(written), 1) < 0)
-                        return;
+                        Fail();
                     continue;
                 }
             }
@@ -273,13 +301,21 @@ private:
             return;
         std::uint64_t played = m_playedBase;
         const snd_pcm_state_t state = snd_pcm_state(m_pcm);
+        if (state == SND_PCM_STATE_DISCONNECTED) {
+            Fail();
+            return;
+        }
         if (state == SND_PCM_STATE_XRUN) {
             played = m_writtenFrames;
         } else if (state == SND_PCM_STATE_RUNNING || state == SND_PCM_STATE_PAUSED || state == SND_PCM_STATE_DRAINING) {
             snd_pcm_sframes_t delay = 0;
-            if (snd_pcm_delay(m_pcm, &delay) == 0) {
+            const int result = snd_pcm_delay(m_pcm, &delay);
+            if (result == 0) {
                 const std::uint64_t pending = static_cast<std::uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0));
                 played = m_writtenFrames > pending ? m_writtenFrames - pending : 0;
+            } else if (result != -EPIPE && result != -EAGAIN && snd_pcm_recover(m_pcm, result, 1) < 0) {
+                Fail();
+                return;
             }
         }
         while (!m_queue.empty() && m_writeIndex > 0 && m_queue.front().written &&
@@ -361,6 +397,8 @@ private:
     std::uint64_t m_playedBase = 0; // frames known played (the device was stopped there)
     bool m_paused = false;
     bool m_hardwarePaused = false;
+    bool m_failed = false;
+    bool m_failureReported = false;
 };
 
 MMRESULT OpenAlsa(AlsaWaveOut** device, const WAVEFORMATEX& format, HWND window)
@@ -482,8 +520,7 @@ public:
             return WAVERR_UNPREPARED;
         if (flags & WHDR_INQUEUE)
             return WAVERR_STILLPLAYING;
-        device->Queue(header);
-        return MMSYSERR_NOERROR;
+        return device->Queue(header) ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
     }
 
     MMRESULT Pause(HWAVEOUT handle) override { return Run(handle, AlsaWaveOut::Command::pause); }
@@ -503,8 +540,7 @@ private:
         AlsaWaveOut* device = Find(handle);
         if (device == nullptr)
             return MMSYSERR_INVALHANDLE;
-        device->Request(command);
-        return MMSYSERR_NOERROR;
+        return device->Request(command) ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
     }
 
     std::mutex m_mutex;

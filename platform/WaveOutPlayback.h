@@ -90,6 +90,9 @@ MMRESULT waveOutPrepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT size);
 // WAVERR_STILLPLAYING for a queued header.
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT size);
 // WAVERR_UNPREPARED for a header that is not prepared; queues it behind the others.
+// MMSYSERR_NODRIVER once the device has failed (it went away; it has then returned every
+// header). The first of write, pause, restart and reset after the failure says so; pause,
+// restart and reset after that succeed, so that stopping goes through.
 MMRESULT waveOutWrite(HWAVEOUT handle, LPWAVEHDR header, UINT size);
 // Stops the sound at once; a restart goes on from the same sample.
 MMRESULT waveOutPause(HWAVEOUT handle);

@@ -484,6 +484,10 @@ public:
     void Add(const PendingPost& post)
     {
         std::lock_guard lock(m_mutex);
+        // Nothing waits before it: sent at once from this thread, unless the receiver's queue
+        // is full.
+        if (m_posts.empty() && PostPacket(post.window, post.message, post.wParam, post.lParam) != PostResult::full)
+            return;
         m_posts.push_back(post);
         if (!m_started || m_owner != ::getpid()) {
             m_started = true;

@@ -24,6 +24,20 @@ using Clock = std::chrono::steady_clock;
 constexpr DWORD kCdBuffer = 17640;
 constexpr DWORD kCdSecond = 176400;
 
+// The expected bytes with at most `most` bytes repeated at one place; nothing lost.
+::testing::AssertionResult SameBytesButARepeat(const std::string& actual, const std::string& expected, std::size_t most)
+{
+    if (actual.size() < expected.size() || actual.size() - expected.size() > most)
+        return SameBytes(actual, expected);
+    const std::size_t repeat = actual.size() - expected.size();
+    std::size_t at = 0;
+    while (at < expected.size() && actual[at] == expected[at])
+        ++at;
+    if (repeat == 0 || (at >= repeat && actual.compare(at, std::string::npos, expected, at - repeat) == 0))
+        return repeat == 0 ? SameBytes(actual, expected) : ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "not the expected bytes with " << repeat << " repeated at byte " << at;
+}
+
 class PlaybackAlsaTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -182,10 +196,13 @@ TEST_F(PlaybackAlsaTest, PauseStopsAtOnceAndContinueLosesAndRepeatsNothing)
     struct Case {
         const char* name;
         const char* options;
+        std::size_t repeatAllowed; // bytes
     };
     const Case cases[] = {
-        {"a device that pauses", ""},
-        {"a device that cannot pause: stopped, and what it held is written again", "pause \"no\""},
+        {"a device that pauses", "", 0},
+        // The device plays on between the reading of its delay and its stop: those few frames
+        // (microseconds of sound) are written again.
+        {"a device that cannot pause: stopped, and what it held is written again", "pause \"no\"", 8 * 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -205,7 +222,7 @@ TEST_F(PlaybackAlsaTest, PauseStopsAtOnceAndContinueLosesAndRepeatsNothing)
         view.OnPause();
         EXPECT_FALSE(view.m_bPaused);
         ASSERT_TRUE(PlayedToEnd());
-        EXPECT_TRUE(SameBytes(Played(), expected));
+        EXPECT_TRUE(SameBytesButARepeat(Played(), expected, c.repeatAllowed));
         EXPECT_TRUE(Idle());
     }
     EXPECT_EQ(environment.Messages(), std::vector<std::string>{});
@@ -304,18 +321,27 @@ TEST_F(PlaybackAlsaTest, DeviceErrorsShowTheirMessageAndLeaveTheViewIdle)
         const char* name;
         std::string options;
         bool present;
+        DWORD buffers; // of data
         std::string message;
     };
     const Case cases[] = {
-        {"no default device", "", false, "No audio device driver is present."},
-        {"a device that takes only 48,000 Hz", "rate 48000", true,
+        {"no default device", "", false, 3, "No audio device driver is present."},
+        {"a device that takes only 48,000 Hz", "rate 48000", true, 3,
          "This waveform-audio format is unsupported by you audio driver."},
+        {"a device that goes away with more to play", "fail_after 5000", true, 15,
+         "Unexpected multimedia error 6 in the \"waveOutWrite\" function (MMSYSERR_NODRIVER - no device driver "
+         "present)"},
+        {"a device that goes away with everything written", "fail_after 5000", true, 3,
+         "Unexpected multimedia error 6 in the \"waveOutReset\" function (MMSYSERR_NODRIVER - no device driver "
+         "present)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        OpenFile(SampleBytes(kCdBuffer * c.buffers, 17));
         environment.ClearMessages();
         UseDevice(c.options, c.present);
         view.OnPlay();
+        Serve([&] { return !view.m_bPlaying; }, 5000);
         EXPECT_EQ(environment.Messages(), std::vector<std::string>{c.message});
         EXPECT_TRUE(Idle());
     }

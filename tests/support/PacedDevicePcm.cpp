@@ -6,9 +6,12 @@
 //   lock "<path>"     the device is one process's at a time: a second open gets EBUSY
 //   stats "<path>"    written on close: "first_write_ns <monotonic ns of the first samples>\n"
 //                     "underruns <times it ran dry and more sound came later>\n"
+//                     "played_bytes <bytes played>\n"
 //   rate <n>          the only rate it takes (any from 4000 to 192000 without it)
 //   pause no          a device that cannot pause (a pause stops it, as a reset does)
+//   fail_after <n>    the device goes away (ENODEV) once it has taken n frames
 // It pauses (the clock stops) and never stops by itself when it runs dry: it waits for more.
+// Its poll descriptor becomes ready once a period.
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <algorithm>
@@ -25,7 +28,7 @@
 
 namespace {
 
-constexpr long kTickNanoseconds = 5000000;
+constexpr long kFirstTickNanoseconds = 5000000;
 
 struct PacedPcm {
     snd_pcm_ioplug_t io{};
@@ -42,7 +45,9 @@ struct PacedPcm {
     std::uint64_t clockStartNs = 0;  // when consumption at clockStartFrames began
     std::uint64_t clockStartFrames = 0;
     std::uint64_t firstWriteNs = 0;
+    std::uint64_t playedBytes = 0;
     unsigned underruns = 0;
+    long failAfter = 0;
 };
 
 std::uint64_t NowNs()
@@ -72,6 +77,7 @@ void Advance(PacedPcm* pcm)
     if (target <= pcm->consumed)
         return;
     const std::size_t bytes = static_cast<std::size_t>(target - pcm->consumed) * pcm->frameBytes;
+    pcm->playedBytes += bytes;
     if (pcm->outputFd >= 0) {
         std::size_t done = 0;
         while (done < bytes) {
@@ -117,6 +123,8 @@ snd_pcm_sframes_t PacedTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area
 {
     auto* pcm = static_cast<PacedPcm*>(io->private_data);
     Advance(pcm);
+    if (pcm->failAfter > 0 && pcm->transferred >= static_cast<std::uint64_t>(pcm->failAfter))
+        return -ENODEV;
     if (pcm->firstWriteNs == 0 && size > 0)
         pcm->firstWriteNs = NowNs();
     if (pcm->dry && pcm->running && size > 0) {
@@ -140,6 +148,10 @@ int PacedPrepare(snd_pcm_ioplug_t* io)
     pcm->consumed = 0;
     pcm->running = false;
     pcm->dry = false;
+    // It wakes its user once a period, as a sound card's interrupt does.
+    const long period = static_cast<long>(io->period_size * 1000000000ull / io->rate);
+    itimerspec tick{{period / 1000000000, period % 1000000000}, {0, kFirstTickNanoseconds}};
+    ::timerfd_settime(pcm->timerFd, 0, &tick, nullptr);
     return 0;
 }
 
@@ -171,8 +183,9 @@ int PacedClose(snd_pcm_ioplug_t* io)
     auto* pcm = static_cast<PacedPcm*>(io->private_data);
     if (!pcm->statsPath.empty()) {
         if (std::FILE* stats = std::fopen(pcm->statsPath.c_str(), "w")) {
-            std::fprintf(stats, "first_write_ns %llu\nunderruns %u\n",
-                         static_cast<unsigned long long>(pcm->firstWriteNs), pcm->underruns);
+            std::fprintf(stats, "first_write_ns %llu\nunderruns %u\nplayed_bytes %llu\n",
+                         static_cast<unsigned long long>(pcm->firstWriteNs), pcm->underruns,
+                         static_cast<unsigned long long>(pcm->playedBytes));
             std::fclose(stats);
         }
     }
@@ -214,6 +227,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(whpaced)
     std::string file, lock, stats;
     long onlyRate = 0;
     bool canPause = true;
+    long failAfter = 0;
     snd_config_iterator_t i, next;
     snd_config_for_each(i, next, conf)
     {
@@ -233,6 +247,8 @@ SND_PCM_PLUGIN_DEFINE_FUNC(whpaced)
             stats = text;
         else if (key == "rate" && snd_config_get_integer(node, &onlyRate) == 0)
             continue;
+        else if (key == "fail_after" && snd_config_get_integer(node, &failAfter) == 0)
+            continue;
         else if (key == "pause" && snd_config_get_string(node, &text) == 0)
             canPause = std::string(text) != "no";
         else {
@@ -245,6 +261,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(whpaced)
 
     auto* pcm = new PacedPcm;
     pcm->statsPath = stats;
+    pcm->failAfter = failAfter;
     if (!lock.empty()) {
         pcm->lockFd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (pcm->lockFd < 0 || ::flock(pcm->lockFd, LOCK_EX | LOCK_NB) != 0) {
@@ -257,8 +274,6 @@ SND_PCM_PLUGIN_DEFINE_FUNC(whpaced)
     if (!file.empty())
         pcm->outputFd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     pcm->timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    itimerspec tick{{0, kTickNanoseconds}, {0, kTickNanoseconds}};
-    ::timerfd_settime(pcm->timerFd, 0, &tick, nullptr);
 
     pcm->io.version = SND_PCM_IOPLUG_VERSION;
     pcm->io.name = "WaveHarvester paced test device";
