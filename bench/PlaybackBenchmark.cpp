@@ -3,6 +3,7 @@
 // paced test device, and the same file with aplay to the same device, and prints for each the
 // processor time per second of sound, the delay from Play to the first samples reaching the
 // device, and the underruns the device met.
+#include "BenchWaveFile.h"
 #include "CWaveHarvesterDoc.h"
 #include "TransportView.h"
 #include "ViewControls.h"
@@ -46,30 +47,6 @@ public:
     int slider = 0;
 };
 
-void MakeWaveFile(const std::string& path)
-{
-    const std::uint32_t dataSize = kSeconds * 176400u;
-    std::ofstream out(path, std::ios::binary);
-    auto le32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto le16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    out.write("RIFF", 4);
-    le32(36 + dataSize);
-    out.write("WAVEfmt ", 8);
-    le32(16);
-    le16(1);
-    le16(2);
-    le32(44100);
-    le32(176400);
-    le16(4);
-    le16(16);
-    out.write("data", 4);
-    le32(dataSize);
-    std::vector<std::int16_t> second(88200);
-    for (std::size_t i = 0; i < second.size(); ++i)
-        second[i] = static_cast<std::int16_t>((i * 37) % 20000);
-    for (int s = 0; s < kSeconds; ++s)
-        out.write(reinterpret_cast<const char*>(second.data()), static_cast<std::streamsize>(second.size() * 2));
-}
 
 double Seconds(const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; }
 
@@ -185,7 +162,7 @@ int main()
                         << "pcm.!default { type whpaced stats \"" << stats << "\" }\n";
     ::setenv("ALSA_CONFIG_PATH", ("/usr/share/alsa/alsa.conf:" + conf).c_str(), 1);
     const std::string file = (folder / "long.wav").string();
-    MakeWaveFile(file);
+    MakeWaveFile(file, kSeconds);
 
     const Result aplay = PlayWithAplay(file, stats);
     const Result view = PlayWithTheView(file, stats);

@@ -358,9 +358,9 @@ private:
                 const int pcmCount = snd_pcm_poll_descriptors(m_pcm, fds + 1, kMaxPollDescriptors);
                 count += std::max(pcmCount, 0);
             }
-            int timeout = WaitForPlayedMs();
-            if (writing && (timeout < 0 || timeout > static_cast<int>(kPeriodMicroseconds / 1000)))
-                timeout = kPeriodMicroseconds / 1000;
+            // While writing, the device's period wakes the worker, and played headers go back
+            // then; with everything written, it wakes when the oldest should have sounded.
+            const int timeout = writing ? static_cast<int>(kPeriodMicroseconds / 1000) + 5 : WaitForPlayedMs();
             lock.unlock();
             ::poll(fds, static_cast<nfds_t>(count), timeout);
             if (fds[0].revents & POLLIN) {

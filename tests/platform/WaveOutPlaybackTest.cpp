@@ -1,5 +1,6 @@
 // waveOut playback over ALSA against the paced test device (ALSA's "default" here), and the
 // in-order posting that carries its MM_WOM_DONE messages.
+#include "PacedDeviceWorld.h"
 #include "TestEnvironment.h"
 #include "WaveOutPlayback.h"
 #include "WindowMessages.h"
@@ -25,15 +26,7 @@ protected:
     void SetUp() override
     {
         output = environment.Path("played.raw");
-        const std::string conf = environment.Path("alsa.conf");
-        WriteWholeFile(conf, "pcm_type.whpaced { lib \"" + std::string(PACED_DEVICE_PATH) + "\" }\n"
-                             "pcm.!default { type whpaced file \"" + output + "\" lock \"" +
-                                 environment.Path("lock") + "\" }\n");
-        ::setenv("ALSA_CONFIG_PATH", ("/usr/share/alsa/alsa.conf:" + conf).c_str(), 1);
-        const char* home = std::getenv("HOME");
-        savedHome = home != nullptr ? home : "";
-        ::setenv("HOME", environment.Folder().c_str(), 1);
-        snd_config_update_free_global();
+        world.Use("file \"" + output + "\" lock \"" + environment.Path("lock") + "\"");
         window = CreateMessageWindow("waveOut test", [this](HWND, UINT message, WPARAM wParam, LPARAM lParam) {
             messages.push_back({message, wParam, reinterpret_cast<WAVEHDR*>(lParam)});
             return LRESULT{0};
@@ -43,22 +36,11 @@ protected:
     void TearDown() override
     {
         DestroyWindow(window);
-        ::unsetenv("ALSA_CONFIG_PATH");
-        ::setenv("HOME", savedHome.c_str(), 1);
-        snd_config_update_free_global();
     }
 
     bool Serve(std::size_t count, int timeoutMs)
     {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (messages.size() < count) {
-            if (Clock::now() > deadline)
-                return false;
-            pollfd waiting{MessageQueueDescriptor(), POLLIN, 0};
-            ::poll(&waiting, 1, 5);
-            DispatchPendingMessages();
-        }
-        return true;
+        return ServeMessagesUntil([&] { return messages.size() >= count; }, timeoutMs);
     }
 
     struct Message {
@@ -67,7 +49,8 @@ protected:
         WAVEHDR* header;
     };
     TestEnvironment environment;
-    std::string output, savedHome;
+    PacedDeviceWorld world{environment};
+    std::string output;
     HWND window = 0;
     std::vector<Message> messages;
 };

@@ -2,6 +2,7 @@
 // paced test device, which plays at the real-time rate and keeps exactly the bytes it played.
 // MM_WOM_DONE reaches the view through a real message window served by this thread.
 #include "FakeViewControls.h"
+#include "PacedDeviceWorld.h"
 #include "TestEnvironment.h"
 #include "TransportView.h"
 #include "WaveTestFiles.h"
@@ -50,9 +51,6 @@ protected:
         output = environment.Path("played.raw");
         lock = environment.Path("device.lock");
         UseDevice("");
-        const char* home = std::getenv("HOME");
-        savedHome = home != nullptr ? home : "";
-        ::setenv("HOME", environment.Folder().c_str(), 1); // the user's ~/.asoundrc stays out
         window = CreateMessageWindow("WaveHarvester playback test", [this](HWND, UINT message, WPARAM wParam, LPARAM lParam) {
             const auto start = Clock::now();
             view.WindowProc(message, wParam, lParam);
@@ -70,23 +68,12 @@ protected:
         view.StopPlayback();
         Serve([] { return false; }, 100);
         DestroyWindow(window);
-        ::unsetenv("ALSA_CONFIG_PATH");
-        ::setenv("HOME", savedHome.c_str(), 1);
-        snd_config_update_free_global();
     }
 
     // Makes "default" the paced device with the given extra options, or no device at all.
     void UseDevice(const std::string& options, bool present = true)
     {
-        const std::string conf = environment.Path(present ? "alsa-paced.conf" : "alsa-none.conf");
-        std::string text = "pcm_type.whpaced { lib \"" + std::string(PACED_DEVICE_PATH) + "\" }\n";
-        if (present)
-            text += "pcm.!default { type whpaced file \"" + output + "\" lock \"" + lock + "\" " + options + " }\n";
-        else
-            text += "pcm.!default { type hw card 7 device 0 }\n";
-        WriteWholeFile(conf, text);
-        ::setenv("ALSA_CONFIG_PATH", ("/usr/share/alsa/alsa.conf:" + conf).c_str(), 1);
-        snd_config_update_free_global();
+        world.Use("file \"" + output + "\" lock \"" + lock + "\" " + options, present);
     }
 
     void OpenFile(const std::string& data, const FormatRecord& format = PcmFormat(2, 44100, 16))
@@ -99,19 +86,7 @@ protected:
         view.OnInitialUpdate();
     }
 
-    // Serves the window's messages until the condition holds or the time is up; false then.
-    bool Serve(const std::function<bool()>& until, int timeoutMs)
-    {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!until()) {
-            if (Clock::now() > deadline)
-                return false;
-            pollfd waiting{MessageQueueDescriptor(), POLLIN, 0};
-            ::poll(&waiting, 1, 5);
-            DispatchPendingMessages();
-        }
-        return true;
-    }
+    bool Serve(const std::function<bool()>& until, int timeoutMs) { return ServeMessagesUntil(until, timeoutMs); }
     bool PlayedToEnd(int timeoutMs = 10000)
     {
         return Serve([this] { return !view.m_bPlaying; }, timeoutMs);
@@ -132,12 +107,13 @@ protected:
     }
 
     TestEnvironment environment;
+    PacedDeviceWorld world{environment};
     ApplicationCore application;
     CWaveHarvesterDoc document;
     FakeViewControls controls;
     TransportView view{application, controls};
     HWND window = 0;
-    std::string output, lock, path, expected, savedHome;
+    std::string output, lock, path, expected;
     Clock::duration longestHandler{};
 };
 
