@@ -21,8 +21,6 @@ constexpr unsigned kBufferMicroseconds = 500000; // the device's own ring, behin
 constexpr unsigned kPeriodMicroseconds = 100000; // how often the worker wakes while playing
 constexpr int kMaxPollDescriptors = 8;
 
-std::atomic<unsigned> underruns{0};
-
 void SetFlags(WAVEHDR* header, DWORD set, DWORD clear)
 {
     std::atomic_ref<DWORD> flags(header->dwFlags);
@@ -135,7 +133,7 @@ private:
     }
 
     // Carries out the requests waiting now; false once asked to quit. Lock held.
-    bool ServeCommands(std::unique_lock<std::mutex>& lock)
+    bool ServeCommands()
     {
         bool running = true;
         while (!m_commands.empty()) {
@@ -144,7 +142,7 @@ private:
             switch (command) {
             case Command::pause: DoPause(); break;
             case Command::restart: DoRestart(); break;
-            case Command::reset: DoReset(lock); break;
+            case Command::reset: DoReset(); break;
             case Command::quit: running = false; break;
             case Command::none: break;
             }
@@ -200,7 +198,7 @@ private:
         m_writeOffset = 0;
     }
 
-    void DoReset(std::unique_lock<std::mutex>&)
+    void DoReset()
     {
         snd_pcm_drop(m_pcm);
         snd_pcm_prepare(m_pcm);
@@ -246,8 +244,7 @@ private:
         while (!m_paused && m_writeIndex < m_queue.size() && m_commands.empty()) {
             snd_pcm_state_t state = snd_pcm_state(m_pcm);
             if (state == SND_PCM_STATE_XRUN) {
-                // The device ran dry while sound was still to come.
-                underruns.fetch_add(1);
+                // The device ran dry while sound was still to come: it starts again.
                 snd_pcm_prepare(m_pcm);
                 m_playedBase = m_writtenFrames;
             }
@@ -343,7 +340,7 @@ private:
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
-            if (!ServeCommands(lock))
+            if (!ServeCommands())
                 return;
             WriteAvailable(lock);
             ReturnPlayed();
@@ -564,8 +561,6 @@ void SetWaveOutBackend(std::shared_ptr<WaveOutBackend> backend)
     std::lock_guard lock(backendMutex);
     installedBackend = std::move(backend);
 }
-
-unsigned WaveOutUnderruns() { return underruns.load(); }
 
 MMRESULT waveOutOpen(LPHWAVEOUT handle, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
                      DWORD_PTR instance, DWORD flags)

@@ -76,10 +76,6 @@ public:
 // Replaces the implementation (nullptr: back to ALSA's). Not while a device is open.
 void SetWaveOutBackend(std::shared_ptr<WaveOutBackend> backend);
 
-// Counters of the ALSA implementation, for benchmarks: underruns met while more sound was
-// queued (the device ran dry between two headers), over every device opened so far.
-unsigned WaveOutUnderruns();
-
 // MMSYSERR_ALLOCATED when another program holds the device, MMSYSERR_NODRIVER when there is no
 // usable default device, WAVERR_BADFORMAT when the device cannot take the format exactly.
 MMRESULT waveOutOpen(LPHWAVEOUT handle, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
