@@ -10,3 +10,11 @@ if(TARGET wh_recorder AND WH_BENCH_APLAY_PLAYBACK)
         APLAY_PATH="${WH_BENCH_APLAY_PLAYBACK}" PACED_DEVICE_PATH="${WH_PACED_DEVICE_PATH}")
     add_dependencies(bench_playback asound_module_pcm_whpaced)
 endif()
+
+# The same for the program itself with its window, under Xvfb.
+find_program(WH_BENCH_XVFB_RUN xvfb-run)
+if(TARGET WaveHarvester AND WH_BENCH_XVFB_RUN AND WH_BENCH_APLAY_PLAYBACK)
+    file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/bench_playback_program CONTENT
+"#!/bin/sh\nexec ${WH_BENCH_XVFB_RUN} -a ${CMAKE_CURRENT_LIST_DIR}/playback_program.sh $<TARGET_FILE:WaveHarvester> ${WH_PACED_DEVICE_PATH}\n"
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+endif()
