@@ -1,5 +1,6 @@
 #include "SystemMessages.h"
 
+#include "FaultInjection.h"
 #include "LastError.h"
 
 #include <cstdlib>
@@ -99,6 +100,8 @@ const char* SystemMessageTableText(DWORD code)
 
 HLOCAL LocalAlloc(UINT flags, std::size_t bytes)
 {
+    if (InjectedFailure("LocalAlloc"))
+        return nullptr;
     void* memory = (flags & LMEM_ZEROINIT) ? std::calloc(bytes ? bytes : 1, 1)
                                            : std::malloc(bytes ? bytes : 1);
     if (memory == nullptr)

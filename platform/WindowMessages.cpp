@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -21,6 +23,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -494,7 +497,11 @@ HWND FindWindowA(LPCSTR className, LPCSTR)
     return found;
 }
 
-BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+namespace {
+
+enum class PostResult { queued, full, gone };
+
+PostResult PostPacket(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     // The endpoint of the window posted to last is kept: a writer posts to one window for every
     // buffer. Its record is still checked each time, so a destroyed window is noticed.
@@ -508,7 +515,7 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     } else {
         cachedWindow = 0;
         if (!WindowEndpoint(window, address))
-            return FALSE;
+            return PostResult::gone;
         cachedWindow = window;
         cachedRecord = WindowRecordPath(window);
         cachedAddress = address;
@@ -518,13 +525,82 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     int socket = Endpoint::Instance().PosterSocket();
     if (::sendto(socket, &packet, sizeof packet, MSG_DONTWAIT | MSG_NOSIGNAL,
                  reinterpret_cast<sockaddr*>(&address), sizeof address) == sizeof packet)
-        return TRUE;
+        return PostResult::queued;
     if (errno == EAGAIN)
-        return TRUE; // a full queue: the receiver lives and will handle what is queued
+        return PostResult::full;
     cachedWindow = 0;
     SetLastError(errno == ECONNREFUSED || errno == ENOENT ? ERROR_INVALID_WINDOW_HANDLE
                                                           : Win32ErrorFromErrno(errno));
-    return FALSE;
+    return PostResult::gone;
+}
+
+struct PendingPost {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+// One thread per process that delivers PostMessageInOrder's messages, oldest first.
+class OrderedPoster {
+public:
+    static OrderedPoster& Instance()
+    {
+        static auto* poster = new OrderedPoster; // lives to the end of the process
+        return *poster;
+    }
+
+    void Add(const PendingPost& post)
+    {
+        std::lock_guard lock(m_mutex);
+        // Nothing waits before it: sent at once from this thread, unless the receiver's queue
+        // is full.
+        if (m_posts.empty() && PostPacket(post.window, post.message, post.wParam, post.lParam) != PostResult::full)
+            return;
+        m_posts.push_back(post);
+        if (!m_started || m_owner != ::getpid()) {
+            m_started = true;
+            m_owner = ::getpid();
+            std::thread([this] { Run(); }).detach();
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    void Run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return !m_posts.empty(); });
+            const PendingPost post = m_posts.front();
+            lock.unlock();
+            // A full queue empties as the receiver handles its messages.
+            PostResult result;
+            while ((result = PostPacket(post.window, post.message, post.wParam, post.lParam)) == PostResult::full)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            lock.lock();
+            m_posts.pop_front();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<PendingPost> m_posts;
+    bool m_started = false;
+    pid_t m_owner = 0;
+};
+
+} // namespace
+
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // A full queue counts as delivered: the receiver lives and will handle what is queued.
+    return PostPacket(window, message, wParam, lParam) != PostResult::gone;
+}
+
+void PostMessageInOrder(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    OrderedPoster::Instance().Add({window, message, wParam, lParam});
 }
 
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

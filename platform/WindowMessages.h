@@ -36,6 +36,12 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // is 0 with ERROR_TIMEOUT. A window of this process is called directly.
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Hands a message to the process's background poster and returns at once; can be called from
+// any thread. The poster delivers such messages in the order given and, where PostMessageA
+// would drop one at a full queue, waits for room; a message to a window that is gone is
+// dropped. For notifications that must all arrive (a device returning its buffers).
+void PostMessageInOrder(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
 // This process's endpoint descriptor, readable when messages wait (-1 while it has no windows),
 // for an event loop to watch.
 int MessageQueueDescriptor();

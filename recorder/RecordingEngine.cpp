@@ -91,12 +91,6 @@ void RecordingEngine::OnRecord()
     m_view.UpdateControls();
 }
 
-void RecordingEngine::OnPause()
-{
-    m_view.m_bPaused = !m_view.m_bPaused;
-    m_view.UpdateControls();
-}
-
 DWORD RecordingEngine::PeekNextBlock(CapturedBlock* block)
 {
     return Reader().PeekNextBlock(m_application.peakAreaUse, block);

@@ -29,8 +29,6 @@ public:
     // Record: the preferred-device check, then the claim of the area; 61224 when another
     // instance records.
     void OnRecord();
-    // Pause/Continue while recording.
-    void OnPause();
     // Ends a recording in any state, discarding the blocks still queued; may run inside a drain.
     void StopRecording();
     // Takes every queued block out; on the capture message.

@@ -47,13 +47,7 @@ void TransportView::OnInitialUpdate()
     m_controls.ResizeParentToFit();
 }
 
-void TransportView::StopPlayback()
-{
-    m_bPlaying = FALSE;
-    m_bPaused = FALSE;
-    if (m_controls.WindowExists())
-        UpdateControls();
-}
+void TransportView::StopPlayback() { m_playback.StopPlayback(); }
 
 void TransportView::StopRecording() { m_recording.StopRecording(); }
 
@@ -165,9 +159,10 @@ bool TransportView::OnCommand(UINT command)
 {
     switch (command) {
     case ID_TO_START: OnToStart(); return true;
+    case ID_PLAY: OnPlay(); return true;
+    case ID_PAUSE: OnPause(); return true;
     case ID_STOP: OnStop(); return true;
     case ID_RECORD: OnRecord(); return true;
-    case ID_PAUSE: OnPause(); return true;
     case ID_SETTINGS: OnSettings(); return true;
     default: return false;
     }
@@ -186,18 +181,26 @@ void TransportView::OnToStart()
     OnSliderChanged(TB_ENDTRACK);
 }
 
+void TransportView::OnPlay() { m_playback.OnPlay(); }
+
+void TransportView::OnPause()
+{
+    // Playback pauses or restarts its device; recording only stops storing what arrives
+    // (a format change still stops it).
+    if (m_bPlaying)
+        m_playback.PauseOrRestart();
+    if (m_bPlaying || m_bRecording) {
+        m_bPaused = !m_bPaused;
+        UpdateControls();
+    }
+}
+
 void TransportView::OnStop()
 {
     if (m_bPlaying)
         StopPlayback();
     if (m_bRecording)
         StopRecording();
-}
-
-void TransportView::OnPause()
-{
-    if (m_bRecording)
-        m_recording.OnPause();
 }
 
 void TransportView::OnSliderChanged(int scrollCode)
@@ -215,14 +218,18 @@ void TransportView::OnSliderChanged(int scrollCode)
         // A rounded-up frame never points past the end of the data.
         if (position > size)
             position = size;
-        m_pDocument->position = position;
+        m_playback.Seek(position);
     }
     m_bSliderTracking = FALSE;
     UpdateControls();
 }
 
-bool TransportView::WindowProc(UINT message, WPARAM, LPARAM)
+bool TransportView::WindowProc(UINT message, WPARAM, LPARAM lParam)
 {
+    if (message == MM_WOM_DONE) {
+        m_playback.OnWaveOutDone(reinterpret_cast<WAVEHDR*>(lParam));
+        return true;
+    }
     if (m_application.connection.captureMessage != 0 && message == m_application.connection.captureMessage) {
         m_recording.DrainCaptureArea();
         return true;

@@ -8,6 +8,7 @@
 #include "ApplicationCore.h"
 #include "CWaveHarvesterDoc.h"
 #include "DocumentView.h"
+#include "PlaybackEngine.h"
 #include "RecordingEngine.h"
 #include "ViewControls.h"
 
@@ -38,9 +39,10 @@ public:
 
     // The transport commands and the slider.
     void OnToStart();
+    void OnPlay();
+    void OnPause();
     void OnStop();
     void OnRecord() { m_recording.OnRecord(); }
-    void OnPause();
     void OnSliderChanged(int scrollCode);
 
     // Window messages of the view's window; true when the message was one of the view's own.
@@ -91,6 +93,10 @@ private:
     CWaveHarvesterDoc* m_pDocument = nullptr;
     bool m_labelFontCreated = false;
     std::function<void()> m_settingsDialog;
+
+public:
+    // The playback engine (after the members it refers to).
+    PlaybackEngine m_playback{*this, m_application, m_controls};
 };
 
 constexpr UINT WM_SYSCOLORCHANGE = 0x0015;

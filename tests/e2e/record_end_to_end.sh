@@ -6,7 +6,7 @@
 # "waveharvester" and one through "default", are stopped and saved, and each saved data chunk
 # must equal the played samples byte for byte (after the player's own zero padding), with the
 # played format in its header. Screenshots go to the given folder.
-# Usage: record_end_to_end.sh WaveHarvester capdrv screenshot-folder   (run under xvfb-run -a)
+# Usage: record_end_to_end.sh WaveHarvester capdrv screenshot-folder   (run under an X server of its own: tools/with-x-server.sh)
 set -euo pipefail
 program=$1 capdrv=$2 shots=$3
 mkdir -p "$shots"
