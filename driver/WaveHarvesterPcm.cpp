@@ -4,6 +4,7 @@
 // bridge library, which copies it into the capture area while WaveHarvester records. Playback
 // never depends on the bridge: without it, or when it refuses a buffer, sound goes on as usual.
 #include "CaptureBridge.h"
+#include "InstalledPaths.h"
 #include "Registry.h"
 #include "WaveOut.h"
 
@@ -66,10 +67,19 @@ std::string ChooseRealDevice()
     return first;
 }
 
+// An installed plugin loads the bridge library installed with it; the build folder's plugin the
+// one built.
+std::string BridgeLibraryPath()
+{
+    const std::string installed = FileBesideModule(reinterpret_cast<const void*>(&BridgeLibraryPath),
+                                                   WH_BRIDGE_BESIDE_PLUGIN);
+    return installed.empty() ? std::string(WH_BRIDGE_LIBRARY_PATH) : installed;
+}
+
 void LoadBridge(VirtualPcm* pcm)
 {
     const char* path = std::getenv("WAVEHARVESTER_BRIDGE_LIBRARY");
-    pcm->bridge = ::dlopen(path != nullptr && *path != '\0' ? path : WH_BRIDGE_LIBRARY_PATH,
+    pcm->bridge = ::dlopen(path != nullptr && *path != '\0' ? path : BridgeLibraryPath().c_str(),
                            RTLD_NOW | RTLD_LOCAL);
     if (pcm->bridge == nullptr)
         return;
