@@ -1,6 +1,8 @@
 #include "DriverInstallation.h"
+#include "InstalledPaths.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -91,12 +93,43 @@ std::string Quoted(const std::string& text)
     return quoted + "\"";
 }
 
+// Where the marked block stands in `contents`: [*begin, *end), its line break included.
+bool FindBlock(const std::string& contents, std::size_t* begin, std::size_t* end)
+{
+    *begin = contents.find(kBegin);
+    const std::size_t endMark = *begin == std::string::npos ? std::string::npos : contents.find(kEnd, *begin);
+    if (*begin == std::string::npos || endMark == std::string::npos)
+        return false;
+    *end = endMark + std::strlen(kEnd);
+    if (*end < contents.size() && contents[*end] == '\n')
+        ++*end;
+    return true;
+}
+
 } // namespace
 
 std::string DriverConfigurationPath()
 {
     const char* override = std::getenv("WAVEHARVESTER_DRIVER_CONF");
-    return override != nullptr && *override != '\0' ? override : WH_DRIVER_CONF_PATH;
+    if (override != nullptr && *override != '\0')
+        return override;
+    // An installed capdrv uses the configuration installed with it.
+    const std::string installed = FileBeside(OwnExecutable(), WH_INSTALLED_CONF_BESIDE_CAPDRV);
+    return installed.empty() ? WH_DRIVER_CONF_PATH : installed;
+}
+
+std::string SystemConfigurationLink()
+{
+    return WH_ALSA_CONF_LINK;
+}
+
+bool DriverConfigurationReadByEveryone()
+{
+    const std::string link = SystemConfigurationLink();
+    char linked[PATH_MAX];
+    char ours[PATH_MAX];
+    return !link.empty() && ::realpath(link.c_str(), linked) != nullptr &&
+           ::realpath(DriverConfigurationPath().c_str(), ours) != nullptr && std::strcmp(linked, ours) == 0;
 }
 
 std::string UserAlsaConfigurationPath()
@@ -122,16 +155,41 @@ bool InstallDriverConfiguration(std::string* message)
         *message = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
-    if (contents.find(kBegin) != std::string::npos) {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    const bool present = FindBlock(contents, &begin, &end);
+    if (DriverConfigurationReadByEveryone()) {
+        // ALSA reads the installed configuration for every user; an older block (one that named
+        // a build folder, say) would only name it a second time.
+        const std::string everyone = "\"Playback through WaveHarvester\" is installed for every user (" +
+                                     SystemConfigurationLink() + ")";
+        if (!present) {
+            *message = everyone + "; nothing to add to " + path;
+            return true;
+        }
+        contents.erase(begin, end - begin);
+        if (!StoreUserFile(path, contents, message))
+            return false;
+        *message = everyone + "; removed the older block from " + path;
+        return true;
+    }
+    const std::string block = std::string(kBegin) + "\n<" + DriverConfigurationPath() + ">\n" + kEnd + "\n";
+    if (present && contents.compare(begin, end - begin, block) == 0) {
         *message = "the virtual playback device is already installed in " + path;
         return true;
     }
-    if (!contents.empty() && contents.back() != '\n')
-        contents += '\n';
-    contents += std::string(kBegin) + "\n<" + DriverConfigurationPath() + ">\n" + kEnd + "\n";
+    if (present) {
+        // The block names another copy of the driver (a moved build folder, an installed copy).
+        contents.replace(begin, end - begin, block);
+    } else {
+        if (!contents.empty() && contents.back() != '\n')
+            contents += '\n';
+        contents += block;
+    }
     if (!WriteFile(path, contents, message))
         return false;
-    *message = "installed \"Playback through WaveHarvester\" into " + path;
+    *message = std::string(present ? "updated" : "installed") + " \"Playback through WaveHarvester\" in " + path +
+               " (" + DriverConfigurationPath() + ")";
     return true;
 }
 

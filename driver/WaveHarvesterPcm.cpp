@@ -11,6 +11,7 @@
 // waits on the real device's own poll descriptors.
 #include "CaptureBridge.h"
 #include "DriverProtocol.h"
+#include "InstalledPaths.h"
 #include "RealDeviceChoice.h"
 #include "Registry.h"
 
@@ -92,10 +93,19 @@ std::string RealDeviceSetting()
     return error == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : std::string();
 }
 
+// An installed plugin loads the bridge library installed with it; the build folder's plugin the
+// one built.
+std::string BridgeLibraryPath()
+{
+    const std::string installed = FileBesideModule(reinterpret_cast<const void*>(&BridgeLibraryPath),
+                                                   WH_BRIDGE_BESIDE_PLUGIN);
+    return installed.empty() ? std::string(WH_BRIDGE_LIBRARY_PATH) : installed;
+}
+
 void LoadBridge(VirtualPcm* pcm)
 {
     const char* path = std::getenv("WAVEHARVESTER_BRIDGE_LIBRARY");
-    pcm->bridge = ::dlopen(path != nullptr && *path != '\0' ? path : WH_BRIDGE_LIBRARY_PATH,
+    pcm->bridge = ::dlopen(path != nullptr && *path != '\0' ? path : BridgeLibraryPath().c_str(),
                            RTLD_NOW | RTLD_LOCAL);
     if (pcm->bridge == nullptr)
         return;

@@ -7,6 +7,7 @@
 #include "CDeviceChooserWindow.h"
 #include "DriverInstallation.h"
 #include "Registry.h"
+#include "ServiceInstallation.h"
 #include "WindowMessages.h"
 
 #include <cerrno>
@@ -24,7 +25,8 @@ constexpr const char* kUsage =
     "Usage: capdrv [--install | --uninstall | --choose | --version | --help]\n"
     "Without an option, runs the work window of the WaveHarvester capture driver until SIGTERM.\n"
     "  --install     add the virtual playback device \"Playback through WaveHarvester\" to your ALSA\n"
-    "                configuration (~/.asoundrc), keeping everything it holds\n"
+    "                configuration (~/.asoundrc), keeping everything it holds, unless it is installed\n"
+    "                for every user; an installed capdrv is also started with your session\n"
     "  --uninstall   remove exactly what --install added\n"
     "  --choose      open the window that makes a playback device the preferred one (ALSA's\n"
     "                default), by a marked block in your ALSA configuration\n"
@@ -120,7 +122,11 @@ int main(int argc, char** argv)
         std::string message;
         bool ok = option == "--install" ? InstallDriverConfiguration(&message) : UninstallDriverConfiguration(&message);
         std::fprintf(ok ? stdout : stderr, "capdrv: %s\n", message.c_str());
-        return ok ? 0 : 1;
+        const DriverService service = CurrentDriverService();
+        const bool serviceOk = option == "--install" ? InstallDriverService(service, &message)
+                                                     : UninstallDriverService(service, &message);
+        std::fprintf(serviceOk ? stdout : stderr, "capdrv: %s\n", message.c_str());
+        return ok && serviceOk ? 0 : 1;
     }
     if (option == "--choose") {
         int wxArgc = 1;

@@ -1,6 +1,10 @@
 #!/usr/bin/env python3
-"""Draws the program's button, lamp and icon images as XPM sources (resources/bitmaps)."""
-import math, os, sys
+"""Draws the program's button, lamp and icon images as XPM sources (resources/bitmaps).
+
+With --icons FOLDER it also draws the program's icon for the desktop: the same drawing at the
+hicolor theme's usual sizes as PNG files, and as an SVG file for the scalable folder.
+"""
+import math, os, struct, sys, zlib
 
 W, H = 22, 13
 PALETTE = {'.': '#FFFFFF', 'g': '#C0C0C0', 'd': '#808080', 'k': '#000000', 'G': '#00A000', 'R': '#800000',
@@ -87,8 +91,89 @@ images = {
     'bitmap151_pause_lamp_off': pause('d', 'g'), 'bitmap152_playing_lamp_off': play('d', 'g'),
     'bitmap153_recording_lamp_off': record('d', 'g'), 'icon128': icon(),
 }
-out = sys.argv[1]
-with open(out, 'w') as f:
-    f.write('// The program\'s button, lamp and icon images, drawn by tools/draw_bitmaps.py.\n#pragma once\n\n')
-    for name, img in images.items():
-        f.write(xpm(name, img) + '\n')
+# The icon as shapes in its 32-unit drawing space, so it can be drawn at any size.
+def wave_y(u):
+    return 13 + 8 * math.sin((u - 2) / 27 * 4 * math.pi) * (1 - (u - 2) / 40)
+
+def icon_colour(u, v):
+    """The colour at point (u, v) of the 32x32 drawing (pixel x covers u in [x, x+1))."""
+    if u < 1 or u >= 31 or v < 1 or v >= 31:
+        return 'k'
+    cu, cv = u - 0.5, v - 0.5
+    d = (cu - 23.5) ** 2 + (cv - 24.5) ** 2
+    if d <= 3.5 ** 2:
+        return 'r'
+    if d <= 5 ** 2:
+        return 'R'
+    if 2 <= u < 30:
+        yc = wave_y(cu)
+        if abs(cv - yc) <= 0.5:
+            return 'b'
+        if min(13, yc) - 0.5 <= cv <= max(13, yc) + 0.5:
+            return 'B'
+    return 'y'
+
+def rgb(c):
+    h = PALETTE[c]
+    return tuple(int(h[i:i + 2], 16) for i in (1, 3, 5))
+
+def icon_pixels(n, samples=4):
+    """The icon drawn at n x n pixels, each pixel the mean of samples x samples points."""
+    rows = []
+    for y in range(n):
+        row = bytearray()
+        for x in range(n):
+            acc = [0, 0, 0]
+            for sy in range(samples):
+                for sx in range(samples):
+                    u = (x + (sx + 0.5) / samples) * 32 / n
+                    v = (y + (sy + 0.5) / samples) * 32 / n
+                    for i, value in enumerate(rgb(icon_colour(u, v))):
+                        acc[i] += value
+            row += bytes(round(a / samples ** 2) for a in acc) + b'\xff'
+        rows.append(bytes(row))
+    return rows
+
+def png(rows):
+    n = len(rows)
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data) & 0xffffffff)
+    raw = b''.join(b'\x00' + row for row in rows)
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', n, n, 8, 6, 0, 0, 0)) +
+            chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+
+def svg():
+    points = ' '.join(f'{u:.2f},{wave_y(u - 0.5) + 0.5:.2f}' for u in [2 + i * 28 / 112 for i in range(113)])
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n'
+            '<svg xmlns="http://www.w3.org/2000/svg" width="32" height="32" viewBox="0 0 32 32">\n'
+            f'  <rect x="0.5" y="0.5" width="31" height="31" fill="{PALETTE["y"]}" stroke="{PALETTE["k"]}"/>\n'
+            f'  <polygon points="2,13.5 {points} 30,13.5" fill="{PALETTE["B"]}" stroke="{PALETTE["B"]}"/>\n'
+            f'  <polyline points="{points}" fill="none" stroke="{PALETTE["b"]}" stroke-width="1"/>\n'
+            f'  <circle cx="24" cy="25" r="5" fill="{PALETTE["R"]}"/>\n'
+            f'  <circle cx="24" cy="25" r="3.5" fill="{PALETTE["r"]}"/>\n'
+            '</svg>\n')
+
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+def write_icons(folder):
+    for n in ICON_SIZES:
+        path = os.path.join(folder, 'hicolor', f'{n}x{n}', 'apps', 'waveharvester.png')
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, 'wb') as f:
+            f.write(png(icon_pixels(n)))
+    path = os.path.join(folder, 'hicolor', 'scalable', 'apps', 'waveharvester.svg')
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, 'w') as f:
+        f.write(svg())
+
+args = sys.argv[1:]
+if '--icons' in args:
+    at = args.index('--icons')
+    write_icons(args[at + 1])
+    del args[at:at + 2]
+if args:
+    out = args[0]
+    with open(out, 'w') as f:
+        f.write('// The program\'s button, lamp and icon images, drawn by tools/draw_bitmaps.py.\n#pragma once\n\n')
+        for name, img in images.items():
+            f.write(xpm(name, img) + '\n')

@@ -59,3 +59,28 @@ TEST(DriverInstallation, UserLinesAroundTheBlockSurviveUninstall)
     EXPECT_EQ(ReadWholeFile(asoundrc), "# mine, before\n# mine, added later\n");
     ::unsetenv("WAVEHARVESTER_ASOUNDRC");
 }
+
+TEST(DriverInstallation, ABlockNamingAnotherCopyOfTheDriverIsReplacedNotAdded)
+{
+    // A block written by a copy of the driver that has since moved (a build folder, then the
+    // installed copy) must not keep naming the old configuration next to the new one.
+    TestEnvironment environment;
+    const std::string asoundrc = environment.Path("asoundrc");
+    ::setenv("WAVEHARVESTER_ASOUNDRC", asoundrc.c_str(), 1);
+    WriteWholeFile(asoundrc, "# mine, before\n");
+    ::setenv("WAVEHARVESTER_DRIVER_CONF", "/old/build/driver/waveharvester.conf", 1);
+    std::string message;
+    ASSERT_TRUE(InstallDriverConfiguration(&message));
+    WriteWholeFile(asoundrc, ReadWholeFile(asoundrc) + "# mine, after\n");
+    ::setenv("WAVEHARVESTER_DRIVER_CONF", "/usr/share/alsa/alsa.conf.d/50-waveharvester.conf", 1);
+    ASSERT_TRUE(InstallDriverConfiguration(&message)) << message;
+    const std::string updated = ReadWholeFile(asoundrc);
+    EXPECT_EQ(updated.find("/old/build"), std::string::npos) << updated;
+    EXPECT_NE(updated.find("</usr/share/alsa/alsa.conf.d/50-waveharvester.conf>\n"), std::string::npos) << updated;
+    EXPECT_EQ(updated.find("# >>> WaveHarvester"), updated.rfind("# >>> WaveHarvester")) << "one block only";
+    EXPECT_EQ(updated.rfind("# mine, before\n", 0), 0u);
+    ASSERT_TRUE(UninstallDriverConfiguration(&message));
+    EXPECT_EQ(ReadWholeFile(asoundrc), "# mine, before\n# mine, after\n");
+    ::unsetenv("WAVEHARVESTER_DRIVER_CONF");
+    ::unsetenv("WAVEHARVESTER_ASOUNDRC");
+}
