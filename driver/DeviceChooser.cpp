@@ -135,7 +135,17 @@ bool ChoosePreferredDevice(const DeviceChoice& choice, std::string* message)
     // read as an alias of the virtual device.
     std::string error;
     const WaveOutDevice target = ForwardTarget(devices, &error);
-    if (!SetPreferredDeviceBlock(kVirtualPcmName, message))
+    // The device the user hears now is kept in the block: with "(Auto select)" the virtual
+    // device goes on forwarding there. Choosing the virtual device again keeps what was kept.
+    std::string previous = PreferredDeviceBlockPrevious();
+    if (previous.empty()) {
+        std::string heard, call;
+        bool loops = false;
+        if (DefaultPcmAliasName(&heard, &call) == ERROR_SUCCESS && !heard.empty() && heard != kVirtualPcmName &&
+            PcmPlaysInto(heard.c_str(), kVirtualPcmName, &loops, &call) == ERROR_SUCCESS && !loops)
+            previous = heard;
+    }
+    if (!SetPreferredDeviceBlock(kVirtualPcmName, message, previous))
         return false;
     // With the block in place, the real device the virtual device forwards to must not lead back.
     const std::string reason = LoopReason(target, kVirtualPcmName);

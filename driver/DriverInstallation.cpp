@@ -18,6 +18,7 @@ constexpr const char* kPreferredBegin =
     "# >>> WaveHarvester preferred playback device (set by capdrv --choose; choosing a real device removes it)";
 constexpr const char* kPreferredEnd = "# <<< WaveHarvester preferred playback device";
 constexpr const char* kPreferredLine = "pcm.!default ";
+constexpr const char* kPreviousLine = "waveharvester_previous_default ";
 
 bool ReadFile(const std::string& path, std::string* contents)
 {
@@ -213,7 +214,7 @@ bool UninstallDriverConfiguration(std::string* message)
     return true;
 }
 
-bool SetPreferredDeviceBlock(const std::string& pcmName, std::string* message)
+bool SetPreferredDeviceBlock(const std::string& pcmName, std::string* message, const std::string& previousDefault)
 {
     const std::string path = UserAlsaConfigurationPath();
     std::string contents;
@@ -225,7 +226,10 @@ bool SetPreferredDeviceBlock(const std::string& pcmName, std::string* message)
     if (!pcmName.empty()) {
         if (!contents.empty() && contents.back() != '\n')
             contents += '\n';
-        contents += std::string(kPreferredBegin) + "\n" + kPreferredLine + Quoted(pcmName) + "\n" + kPreferredEnd + "\n";
+        contents += std::string(kPreferredBegin) + "\n" + kPreferredLine + Quoted(pcmName) + "\n";
+        if (!previousDefault.empty())
+            contents += kPreviousLine + Quoted(previousDefault) + "\n";
+        contents += std::string(kPreferredEnd) + "\n";
     }
     if (!StoreUserFile(path, contents, message))
         return false;
@@ -234,7 +238,10 @@ bool SetPreferredDeviceBlock(const std::string& pcmName, std::string* message)
     return true;
 }
 
-std::string PreferredDeviceBlockTarget()
+namespace {
+
+// The quoted value of a line of the preferred-device block that starts with `key`, or "".
+std::string PreferredBlockValue(const char* key)
 {
     std::string contents;
     if (!ReadFile(UserAlsaConfigurationPath(), &contents))
@@ -242,11 +249,11 @@ std::string PreferredDeviceBlockTarget()
     const std::size_t begin = contents.find(kPreferredBegin);
     if (begin == std::string::npos)
         return "";
-    const std::size_t line = contents.find(std::string("\n") + kPreferredLine, begin);
+    const std::size_t line = contents.find(std::string("\n") + key, begin);
     const std::size_t end = contents.find(kPreferredEnd, begin);
     if (line == std::string::npos || end == std::string::npos || line > end)
         return "";
-    std::size_t start = line + 1 + std::strlen(kPreferredLine);
+    std::size_t start = line + 1 + std::strlen(key);
     const std::size_t stop = contents.find('\n', start);
     std::string value = contents.substr(start, stop - start);
     std::string name;
@@ -257,6 +264,12 @@ std::string PreferredDeviceBlockTarget()
     }
     return name;
 }
+
+} // namespace
+
+std::string PreferredDeviceBlockTarget() { return PreferredBlockValue(kPreferredLine); }
+
+std::string PreferredDeviceBlockPrevious() { return PreferredBlockValue(kPreviousLine); }
 
 bool ReadUserAlsaConfiguration(std::string* contents)
 {

@@ -22,10 +22,15 @@ bool UninstallDriverConfiguration(std::string* message);
 
 // The preferred playback device: a second marked block, at the end of the user's file, that
 // makes `pcmName` ALSA's default (pcm.!default). An empty name removes the block, so that the
-// user's own lines decide again. Every other line stays as it is.
-bool SetPreferredDeviceBlock(const std::string& pcmName, std::string* message);
+// user's own lines decide again. Every other line stays as it is. `previousDefault`, when not
+// empty, is kept in the block as the device the user heard before (the virtual device's
+// "(Auto select)" forwards there).
+bool SetPreferredDeviceBlock(const std::string& pcmName, std::string* message,
+                             const std::string& previousDefault = "");
 // The device the block names, or the empty text when there is no block.
 std::string PreferredDeviceBlockTarget();
+// The device heard before that the block keeps, or the empty text.
+std::string PreferredDeviceBlockPrevious();
 // The whole text of the user's file (empty when it does not exist), and writing it back as it was.
 bool ReadUserAlsaConfiguration(std::string* contents);
 bool RestoreUserAlsaConfiguration(const std::string& contents, std::string* message);

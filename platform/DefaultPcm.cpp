@@ -129,3 +129,26 @@ DWORD DefaultPcmIs(const char* pcmName, bool* same, std::string* failedCall)
 {
     return PcmsAreSame("default", pcmName, same, failedCall);
 }
+
+DWORD DefaultPcmAliasName(std::string* name, std::string* failedCall)
+{
+    name->clear();
+    snd_config_t* top = nullptr;
+    if (const DWORD error = ReadConfiguration(&top, failedCall); error != ERROR_SUCCESS)
+        return error;
+    snd_config_t* pcms = nullptr;
+    std::string next = "default";
+    for (int step = 0; step < 64 && snd_config_search(top, "pcm", &pcms) >= 0; ++step) {
+        snd_config_t* node = nullptr;
+        if (snd_config_search(pcms, next.substr(0, next.find(':')).c_str(), &node) < 0)
+            break;
+        const char* alias = nullptr;
+        if (snd_config_get_type(node) != SND_CONFIG_TYPE_STRING || snd_config_get_string(node, &alias) < 0 ||
+            alias == nullptr)
+            break;
+        next = alias;
+        *name = next;
+    }
+    snd_config_delete(top);
+    return ERROR_SUCCESS;
+}

@@ -21,3 +21,7 @@ DWORD PcmPlaysInto(const char* name, const char* target, bool* result, std::stri
 // ERROR_SUCCESS, or the error of a configuration that cannot be read, with *failedCall naming
 // the call and the files it read.
 DWORD DefaultPcmIs(const char* pcmName, bool* same, std::string* failedCall);
+
+// Sets *name to the last PCM name that `default` leads to through string aliases ("" when
+// `default` is itself a definition, or undefined). Errors as DefaultPcmIs.
+DWORD DefaultPcmAliasName(std::string* name, std::string* failedCall);

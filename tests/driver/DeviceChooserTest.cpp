@@ -97,6 +97,11 @@ TEST_F(DeviceChooserTest, ChoosingTheVirtualDeviceAndBackKeepsTheUsersLines)
     EXPECT_EQ(Marked(), "waveharvester ");
     EXPECT_EQ(ReadWholeFile(asoundrc).rfind(kUserLines, 0), 0u) << "the user's lines stay in front, intact";
     EXPECT_EQ(PreferredDeviceBlockTarget(), "waveharvester");
+    // The device heard so far is kept for the virtual device's "(Auto select)"; choosing the
+    // virtual device again keeps it.
+    EXPECT_EQ(PreferredDeviceBlockPrevious(), "speakers");
+    ASSERT_TRUE(ChoosePreferredDevice(Choice("waveharvester"), &message)) << message;
+    EXPECT_EQ(PreferredDeviceBlockPrevious(), "speakers");
 
     // Back to the device the user's own lines make default: the block goes, the file is as it was.
     ASSERT_TRUE(ChoosePreferredDevice(Choice("speakers"), &message)) << message;
@@ -109,7 +114,8 @@ TEST_F(DeviceChooserTest, ChoosingTheVirtualDeviceAndBackKeepsTheUsersLines)
     EXPECT_EQ(Marked(), "headphones ");
     ASSERT_TRUE(ChoosePreferredDevice(Choice("waveharvester"), &message)) << message;
     EXPECT_TRUE(DefaultIs("waveharvester"));
-    EXPECT_EQ(ReadWholeFile(asoundrc).find("headphones\"\n"), std::string::npos) << "one block only";
+    EXPECT_EQ(ReadWholeFile(asoundrc).find("pcm.!default \"headphones\"\n"), std::string::npos) << "one block only";
+    EXPECT_EQ(PreferredDeviceBlockPrevious(), "headphones");
 }
 
 TEST_F(DeviceChooserTest, NoFileOfTheUsersComesAndGoes)
