@@ -63,14 +63,14 @@ void Rebase(Sink* sink)
 
 void ArmTimer(Sink* sink, bool on)
 {
-    itimerspec spec{};
+    itimerspec timerSetting{};
     if (on && sink->io.rate != 0) {
         const long nanoseconds = static_cast<long>(1e9 * static_cast<double>(sink->io.period_size) / sink->io.rate);
-        spec.it_interval.tv_sec = nanoseconds / 1000000000L;
-        spec.it_interval.tv_nsec = std::max(nanoseconds % 1000000000L, 1000L);
-        spec.it_value = spec.it_interval;
+        timerSetting.it_interval.tv_sec = nanoseconds / 1000000000L;
+        timerSetting.it_interval.tv_nsec = std::max(nanoseconds % 1000000000L, 1000L);
+        timerSetting.it_value = timerSetting.it_interval;
     }
-    timerfd_settime(sink->timer, 0, &spec, nullptr);
+    timerfd_settime(sink->timer, 0, &timerSetting, nullptr);
 }
 
 int Start(snd_pcm_ioplug_t* io)
@@ -166,9 +166,9 @@ int PollRevents(snd_pcm_ioplug_t* io, struct pollfd* descriptors, unsigned int, 
     const unsigned long long avail = queued < io->buffer_size ? io->buffer_size - queued : 0;
     if (io->state == SND_PCM_STATE_DRAINING && queued > 0 && queued < io->period_size) {
         // The last wake-up of a drain comes when the last frame has been played.
-        itimerspec spec{};
-        spec.it_value.tv_nsec = static_cast<long>(1e9 * static_cast<double>(queued) / io->rate) + 100000L;
-        timerfd_settime(sink->timer, 0, &spec, nullptr);
+        itimerspec timerSetting{};
+        timerSetting.it_value.tv_nsec = static_cast<long>(1e9 * static_cast<double>(queued) / io->rate) + 100000L;
+        timerfd_settime(sink->timer, 0, &timerSetting, nullptr);
     }
     *revents = static_cast<unsigned short>(
         avail >= sink->availMin || (io->state == SND_PCM_STATE_DRAINING && queued == 0) ? POLLOUT : 0);
