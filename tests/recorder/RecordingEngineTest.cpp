@@ -11,6 +11,7 @@
 #include "TestEnvironment.h"
 #include "TransportView.h"
 #include "WindowMessages.h"
+#include "WaveTestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -29,20 +30,8 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 
-FormatRecord Pcm(WORD channels, DWORD rate, WORD bits)
-{
-    FormatRecord format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = channels;
-    format.nSamplesPerSec = rate;
-    format.wBitsPerSample = bits;
-    format.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    format.nAvgBytesPerSec = rate * format.nBlockAlign;
-    return format;
-}
-
-const FormatRecord kCd = Pcm(2, 44100, 16);
-const FormatRecord kMono8 = Pcm(1, 8000, 8);
+const FormatRecord kCd = PcmFormat(2, 44100, 16);
+const FormatRecord kMono8 = PcmFormat(1, 8000, 8);
 
 // Every byte differs from the one a frame earlier.
 Bytes Sound(std::size_t length, BYTE seed)

@@ -1,22 +1,12 @@
 #include "FakeViewControls.h"
 #include "TestEnvironment.h"
 #include "TransportView.h"
+#include "WaveTestFiles.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-FormatRecord Pcm(WORD channels, DWORD rate, WORD bits)
-{
-    FormatRecord format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = channels;
-    format.nSamplesPerSec = rate;
-    format.wBitsPerSample = bits;
-    format.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    format.nAvgBytesPerSec = rate * format.nBlockAlign;
-    return format;
-}
 
 // A view over a document and an application object set up by each case.
 class TransportViewTest : public ::testing::Test {
@@ -44,7 +34,7 @@ protected:
     void OpenTwoSecondFile()
     {
         document.SetPathName("/music/tone.wav", false);
-        document.fileFormat = Pcm(2, 44100, 16);
+        document.fileFormat = PcmFormat(2, 44100, 16);
         document.dataOffset = 44;
         document.dataSize = 352800;
         document.fileSize = 352844;
@@ -195,28 +185,28 @@ TEST_F(TransportViewTest, DisplayByStateAndSource)
         const char* unsaved;
     };
     const Case cases[] = {
-        {"opened file, idle", Pcm(2, 44100, 16), false, false, false, false, 352800, 0, "",
+        {"opened file, idle", PcmFormat(2, 44100, 16), false, false, false, false, 352800, 0, "",
          "PCM 44.100 kHz; 16 Bit; Stereo", "352 800", "352 844", "2.0", "0.0", 0, ""},
-        {"playing halfway", Pcm(2, 44100, 16), false, true, false, false, 352800, 176400, "Playing",
+        {"playing halfway", PcmFormat(2, 44100, 16), false, true, false, false, 352800, 176400, "Playing",
          "PCM 44.100 kHz; 16 Bit; Stereo", "352 800", "352 844", "2.0", "1.0", 100, ""},
-        {"paused playing at the end", Pcm(2, 44100, 16), false, true, false, true, 352800, 352800,
+        {"paused playing at the end", PcmFormat(2, 44100, 16), false, true, false, true, 352800, 352800,
          "Paused playing", "PCM 44.100 kHz; 16 Bit; Stereo", "352 800", "352 844", "2.0", "2.0", 200, ""},
-        {"recording with sound", Pcm(1, 22050, 8), true, false, true, false, 66150, 0, "Recording",
+        {"recording with sound", PcmFormat(1, 22050, 8), true, false, true, false, 66150, 0, "Recording",
          "PCM 22.050 kHz; 8 Bit; Mono", "66 150", "66 194", "3.0", "3.0", 200, "You have unsaved data!"},
-        {"recording before sound", Pcm(2, 44100, 16), false, false, true, false, 352800, 0, "Recording",
+        {"recording before sound", PcmFormat(2, 44100, 16), false, false, true, false, 352800, 0, "Recording",
          "PCM 44.100 kHz; 16 Bit; Stereo", "352 800", "352 844", "2.0", "0.0", 0, ""},
-        {"paused recording", Pcm(2, 48000, 16), true, false, true, true, 192000, 0, "Paused recording",
+        {"paused recording", PcmFormat(2, 48000, 16), true, false, true, true, 192000, 0, "Paused recording",
          "PCM 48.000 kHz; 16 Bit; Stereo", "192 000", "192 044", "1.0", "1.0", 200, "You have unsaved data!"},
-        {"unsaved recording, idle", Pcm(2, 8000, 16), true, false, false, false, 32000, 16000, "",
+        {"unsaved recording, idle", PcmFormat(2, 8000, 16), true, false, false, false, 32000, 16000, "",
          "PCM 8.000 kHz; 16 Bit; Stereo", "32 000", "32 044", "1.0", "0.5", 100, "You have unsaved data!"},
-        {"six channels", Pcm(6, 48000, 24), false, false, false, false, 864000, 0, "",
+        {"six channels", PcmFormat(6, 48000, 24), false, false, false, false, 864000, 0, "",
          "PCM 48.000 kHz; 24 Bit; Unknown", "864 000", "352 844", "1.0", "0.0", 0, ""},
         // A half step rounds down: 0.49 is added, not 0.5.
-        {"slider half step", Pcm(1, 400, 8), false, false, false, false, 400, 1, "",
+        {"slider half step", PcmFormat(1, 400, 8), false, false, false, false, 400, 1, "",
          "PCM 0.400 kHz; 8 Bit; Mono", "400", "352 844", "1.0", "0.0", 0, ""},
         {"rate 0 counts as 1", FormatRecord{}, false, false, false, false, 1500, 0, "",
          "PCM 0.000 kHz; 0 Bit; Unknown", "1 500", "352 844", "25:00.0", "0.0", 0, ""},
-        {"largest size", Pcm(2, 44100, 16), false, false, false, false, 4294967295u, 0, "",
+        {"largest size", PcmFormat(2, 44100, 16), false, false, false, false, 4294967295u, 0, "",
          "PCM 44.100 kHz; 16 Bit; Stereo", "4 294 967 295", "352 844", "6:45:47.9", "0.0", 0, ""},
     };
     for (const Case& c : cases) {
@@ -276,7 +266,7 @@ TEST_F(TransportViewTest, SeekIsAlignedToWholeFramesAndNeverPastTheEnd)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.slider);
         OpenTwoSecondFile();
-        document.fileFormat = Pcm(c.channels, 44100, c.bits);
+        document.fileFormat = PcmFormat(c.channels, 44100, c.bits);
         document.dataSize = c.size;
         controls.slider = c.slider;
         view.OnSliderChanged(TB_ENDTRACK);
