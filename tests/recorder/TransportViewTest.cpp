@@ -7,7 +7,6 @@
 
 namespace {
 
-
 // A view over a document and an application object set up by each case.
 class TransportViewTest : public ::testing::Test {
 protected:
