@@ -9,6 +9,7 @@ set(unit_file "${WH_SYSTEMD_USER_UNIT_DIR}/waveharvester-capdrv.service")
 file(RELATIVE_PATH conf_beside_capdrv "${CMAKE_INSTALL_FULL_BINDIR}" "${installed_conf}")
 file(RELATIVE_PATH unit_beside_capdrv "${CMAKE_INSTALL_FULL_BINDIR}" "${unit_file}")
 file(RELATIVE_PATH bridge_beside_plugin "${WH_ALSA_PLUGIN_DIR}" "${CMAKE_INSTALL_FULL_LIBDIR}/libcapbrg32.so")
+file(RELATIVE_PATH bridge_beside_capdrv "${CMAKE_INSTALL_FULL_BINDIR}" "${CMAKE_INSTALL_FULL_LIBDIR}/libcapbrg32.so")
 if(WH_ALSA_CONF_LINK_DIR)
     set(conf_link "${WH_ALSA_CONF_LINK_DIR}/${WH_ALSA_CONF_NAME}")
 else()
@@ -20,6 +21,7 @@ target_compile_definitions(wh_driver_installation PRIVATE
     WH_ALSA_CONF_LINK="${conf_link}")
 target_compile_definitions(asound_module_pcm_waveharvester PRIVATE
     WH_BRIDGE_BESIDE_PLUGIN="${bridge_beside_plugin}")
+target_compile_definitions(wh_server_sink PRIVATE WH_BRIDGE_BESIDE_CAPDRV="${bridge_beside_capdrv}")
 
 # In ALSA's own plugin folder the plugin is named by its file name, as alsa-plugins' are.
 set(plugin_file libasound_module_pcm_waveharvester.so)

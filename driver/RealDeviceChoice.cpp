@@ -1,5 +1,6 @@
 #include "RealDeviceChoice.h"
 
+#include "ServerRoute.h"
 #include "WaveOut.h"
 
 #include <cstring>
@@ -184,6 +185,19 @@ RealDeviceChoice ChooseRealDevice(snd_config_t* root, const std::string& setting
         const char* why;
     };
     std::vector<Candidate> candidates;
+    // While capdrv keeps our sink in the sound server, the server's default may be that sink:
+    // the sound goes straight to the real sink our sink forwards to, and no other way into the
+    // server is taken (the sound would reach the recording twice).
+    const std::string forwardSink = server ? std::string() : ReadServerForwardSink();
+    std::string serverRoute;
+    if (!forwardSink.empty()) {
+        snd_config_t* pulse = nullptr;
+        if (snd_config_search_definition(root, "pcm", "pulse", &pulse) >= 0) {
+            snd_config_delete(pulse);
+            serverRoute = "pulse:" + forwardSink;
+            candidates.push_back({serverRoute, "the sound server's sink that the virtual device's sink forwards to"});
+        }
+    }
     snd_config_t* previous = nullptr;
     const char* previousName = nullptr;
     if (snd_config_search(root, kPreviousDefaultNode, &previous) == 0 &&
@@ -198,13 +212,16 @@ RealDeviceChoice ChooseRealDevice(snd_config_t* root, const std::string& setting
     std::string passed;
     for (const Candidate& candidate : candidates) {
         const Walk walk = WalkName(root, candidate.pcm, 0, false);
-        if (walk.ending == Ending::Real || (walk.ending == Ending::Server && !server)) {
+        const bool serverAllowed = !server && (forwardSink.empty() || candidate.pcm == serverRoute);
+        if (walk.ending == Ending::Real || (walk.ending == Ending::Server && serverAllowed)) {
             choice.pcmName = candidate.pcm;
             choice.reason = autoReason + "(Auto select): " + candidate.why;
             return choice;
         }
         passed += "; " + candidate.pcm + (walk.through.empty() ? "" : " (" + walk.through + ")") + " " +
-                  EndingText(walk.ending);
+                  (walk.ending == Ending::Server && !server
+                       ? "leads into the sound server, where the virtual device's own sink may be the default"
+                       : EndingText(walk.ending));
     }
     choice.reason = autoReason + "(Auto select) found no real playback device" + passed;
     return choice;

@@ -2,7 +2,9 @@
 // the playback device list, or an ALSA PCM name) names it; empty, or a name no device carries,
 // means "(Auto select)": the device the user heard before the device chooser made the virtual
 // device `default` (the ALSA node waveharvester_previous_default), else ALSA's `default`, else
-// the first sound card's own device. A device is walked through ALSA's configuration (type,
+// the first sound card's own device. While capdrv keeps the virtual device's sink in a sound
+// server (ServerRoute.h), "(Auto select)" is the server's sink that sink forwards to
+// ("pulse:<sink>"), and no other way into the server is taken. A device is walked through ALSA's configuration (type,
 // slave.pcm, aliases) before it is taken: one that leads back into the virtual device, or into
 // the sound server that is opening the virtual device, is refused; automatic choices never take
 // a device that discards the sound (type null).

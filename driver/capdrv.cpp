@@ -1,12 +1,14 @@
 // capdrv: the capture driver's work window service. It owns the one window of the work window
 // class, answers WaveHarvester's greeting (the capture message with wParam 1) and re-reads the
-// driver's settings when told they changed (wParam 2). It also installs the virtual playback
-// device into the user's ALSA configuration and removes it again.
+// driver's settings when told they changed (wParam 2). While it runs it keeps the virtual device
+// as a sink of the user's sound server, where one runs (see ServerSink.h). It also installs the
+// virtual playback device into the user's ALSA configuration and removes it again.
 #include "CaptureAreaLayout.h"
 #include "CaptureConnection.h"
 #include "CDeviceChooserWindow.h"
 #include "DriverInstallation.h"
 #include "Registry.h"
+#include "ServerSink.h"
 #include "ServiceInstallation.h"
 #include "WindowMessages.h"
 
@@ -27,7 +29,8 @@ constexpr const char* kUsage =
     "  --install     add the virtual playback device \"Playback through WaveHarvester\" to your ALSA\n"
     "                configuration (~/.asoundrc), keeping everything it holds, unless it is installed\n"
     "                for every user; an installed capdrv is also started with your session\n"
-    "  --uninstall   remove exactly what --install added\n"
+    "  --uninstall   remove exactly what --install added, and the sink \"waveharvester\" from\n"
+    "                the sound server\n"
     "  --choose      open the window that makes a playback device the preferred one (ALSA's\n"
     "                default), by a marked block in your ALSA configuration\n"
     "  --version     print the driver's version\n";
@@ -68,6 +71,7 @@ int RunWorkWindow()
     }
     DriverSettings settings;
     settings.Read();
+    ServerSink serverSink;
     HWND window = CreateMessageWindow(kWorkWindowClassName, [&](HWND, UINT message, WPARAM wParam, LPARAM) {
         if (message != captureMessage)
             return LRESULT{0};
@@ -76,6 +80,7 @@ int RunWorkWindow()
         if (wParam == kSettingsChangedWParam) {
             // Streams opened from now on forward to the new device.
             settings.Read();
+            serverSink.SetRealDevice(settings.realDevice);
             std::fprintf(stderr, "capdrv: settings changed: RealDevice \"%s\", RMPFileName \"%s\"\n",
                          settings.realDevice.c_str(), settings.protocolFile.c_str());
         }
@@ -91,6 +96,9 @@ int RunWorkWindow()
     sigaddset(&signals, SIGINT);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+    std::string error;
+    if (!serverSink.Start(settings.realDevice, &error))
+        std::fprintf(stderr, "capdrv: %s\n", error.c_str());
     std::fprintf(stderr, "capdrv: work window running (pid %d)\n", static_cast<int>(::getpid()));
     for (;;) {
         pollfd waiting[2] = {{MessageQueueDescriptor(), POLLIN, 0}, {signalFd, POLLIN, 0}};
@@ -100,6 +108,7 @@ int RunWorkWindow()
             break;
         DispatchPendingMessages();
     }
+    serverSink.Stop();
     DestroyWindow(window);
     std::fprintf(stderr, "capdrv: stopped\n");
     return 0;
@@ -126,7 +135,13 @@ int main(int argc, char** argv)
         const bool serviceOk = option == "--install" ? InstallDriverService(service, &message)
                                                      : UninstallDriverService(service, &message);
         std::fprintf(serviceOk ? stdout : stderr, "capdrv: %s\n", message.c_str());
-        return ok && serviceOk ? 0 : 1;
+        bool sinkOk = true;
+        if (option == "--uninstall") {
+            // A capdrv that ran removed its sink when the service stopped; one killed left it.
+            sinkOk = RemoveServerSink(&message);
+            std::fprintf(sinkOk ? stdout : stderr, "capdrv: %s\n", message.c_str());
+        }
+        return ok && serviceOk && sinkOk ? 0 : 1;
     }
     if (option == "--choose") {
         int wxArgc = 1;
