@@ -530,18 +530,13 @@ private:
         }
         const SinkEntry* target = ForwardTarget(sinks);
         const std::string name = target != nullptr ? target->name : "";
-        if (name == m_forwardSink && (m_forward != nullptr || name.empty()))
+        const bool forwarding = m_forward != nullptr && pa_stream_get_state(m_forward) == PA_STREAM_READY;
+        if (name == m_forwardSink && (forwarding || name.empty()))
             return;
-        m_forwardSink = name;
-        if (m_forward != nullptr && !name.empty() &&
-            pa_stream_get_state(m_forward) == PA_STREAM_READY) {
-            Wait(pa_context_move_sink_input_by_name(m_context, pa_stream_get_index(m_forward), name.c_str(),
-                                                    nullptr, nullptr));
-            WriteServerForwardSink(name);
-            Log("forwarding to \"" + name + "\"");
-            return;
-        }
+        // A new stream into the new sink: ours never moves, so the server cannot move it into
+        // our own sink when its sink goes (the sound would go round in circles).
         EndForward();
+        m_forwardSink = name;
         if (!name.empty())
             StartForward();
         else

@@ -89,10 +89,12 @@ public:
         return RunAndCapture(command);
     }
 
-    // Loads a null sink; returns the module index pactl printed.
+    // Loads a null sink; returns the module index pactl printed. The server's null sinks never
+    // rewind: a sink that rewinds to mix a new stream in at once renders its start again after
+    // the monitor passed that place, so the monitor (what a test hears) would miss it.
     std::string LoadNullSink(const std::string& name, const std::string& description) const
     {
-        std::string output = Pactl({"load-module", "module-null-sink", "sink_name=" + name,
+        std::string output = Pactl({"load-module", "module-null-sink", "sink_name=" + name, "norewinds=1",
                                     "sink_properties='device.description=\"" + description + "\"'"});
         while (!output.empty() && (output.back() == '\n' || output.back() == ' '))
             output.pop_back();
@@ -120,6 +122,18 @@ public:
         Start();
     }
 
+    // The server ends and starts again in the same places, as when it crashes and the session
+    // starts it again: its clients find it at the same address.
+    void RestartInPlace()
+    {
+        for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it)
+            EndProcessGroup(*it);
+        m_processes.clear();
+        for (const char* socket : {"/bus", "/pipewire-0", "/pipewire-0.lock", "/pulse/native", "/pulse/pid"})
+            ::unlink((RuntimeFolder() + socket).c_str());
+        StartIn();
+    }
+
 private:
     static constexpr const char* kVariables[] = {
         "XDG_RUNTIME_DIR", "HOME",           "XDG_CONFIG_HOME",         "XDG_STATE_HOME",
@@ -133,6 +147,12 @@ private:
         if (::mkdtemp(pattern.data()) == nullptr)
             throw std::runtime_error("mkdtemp failed");
         m_folder = pattern;
+        StartIn();
+    }
+
+    // Starts the server in m_folder, making what is missing there.
+    void StartIn()
+    {
         for (const char* sub : {"/runtime", "/runtime/pulse", "/home", "/config", "/state",
                                 "/data", "/cache", "/config/wireplumber",
                                 "/config/wireplumber/main.lua.d",
@@ -177,7 +197,7 @@ private:
         const std::string script = m_folder + "/server.pa";
         WriteText(script, "load-module module-native-protocol-unix\n"
                           "load-module module-suspend-on-idle\n"
-                          "load-module module-null-sink sink_name=real "
+                          "load-module module-null-sink sink_name=real norewinds=1 "
                           "sink_properties=device.description=Real\n");
         m_processes.push_back(Spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
                                      "--disable-shm=yes", "--use-pid-file=no", "-F", script,
@@ -200,7 +220,7 @@ private:
         m_processes.push_back(Spawn({"wireplumber"}, m_folder + "/wireplumber.log"));
         m_processes.push_back(Spawn({"pipewire-pulse"}, m_folder + "/pipewire-pulse.log"));
         WaitUntilAnswering();
-        Pactl({"load-module", "module-null-sink", "sink_name=real",
+        Pactl({"load-module", "module-null-sink", "sink_name=real", "norewinds=1",
                "sink_properties=device.description=Real"});
         // The session manager makes the new sink the default a moment later; wait for it so a
         // test starts from the same state as with PulseAudio.
