@@ -233,9 +233,9 @@ void GiveBackLeftoverEventSounds()
         CloseHandle(record);
         return;
     }
-    // A record without the value was cut short before the switch changed: nothing to give back.
-    const bool recorded = std::string_view(text, length) == kEventSoundsRecordText;
-    if (!recorded || WriteDesktopEventSounds(true))
+    // A record without the value (cut short before the switch changed, or being written by a
+    // copy starting at this moment) gives nothing back; it stays for a switch-off to rewrite.
+    if (std::string_view(text, length) == kEventSoundsRecordText && WriteDesktopEventSounds(true))
         DeleteFileA(path.c_str());
     CloseHandle(record);
 }

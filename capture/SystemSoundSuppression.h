@@ -35,8 +35,8 @@ void SuppressSystemSounds(bool suppress, SystemSoundsState& state);
 
 // Gives back the desktop's event sounds that an earlier run switched off and could not give
 // back (it was killed): turns the switch on and removes the record. A record still held by a
-// running copy of the program is left to it. Called first thing at start-up, before this run
-// switches anything off.
+// running copy of the program is left to it; one without the earlier value gives nothing back.
+// Called first thing at start-up, before this run switches anything off.
 void GiveBackLeftoverEventSounds();
 
 // The record of a switched-off desktop event sound switch: "event-sounds.record" in the runtime

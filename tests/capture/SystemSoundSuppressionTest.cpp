@@ -403,12 +403,13 @@ TEST(SystemSoundSuppression, StartUpGivesBackWhatAKilledRunLeftOff)
         const char* name;
         const char* record; // null: no record
         bool valueAfter;
+        bool recordAfter;
     };
     const Case cases[] = {
-        {"the record of a killed run", kEventSoundsRecord, true},
-        {"no record: a switch the user turned off stays off", nullptr, false},
-        {"an empty record (killed before the switch changed)", "", false},
-        {"a record of something else", "event-sounds=false\n", false},
+        {"the record of a killed run", kEventSoundsRecord, true, false},
+        {"no record: a switch the user turned off stays off", nullptr, false, false},
+        {"an empty record (killed before the switch changed)", "", false, true},
+        {"a record of something else", "event-sounds=false\n", false, true},
     };
     for (const Case& c : cases) {
         TestEnvironment environment;
@@ -418,8 +419,18 @@ TEST(SystemSoundSuppression, StartUpGivesBackWhatAKilledRunLeftOff)
         GiveBackLeftoverEventSounds();
         EXPECT_EQ(EventSounds(), c.valueAfter) << c.name;
         EXPECT_EQ(StoredEventSounds(), Stored(c.valueAfter)) << c.name;
-        EXPECT_FALSE(FileExists(EventSoundsRecordPath())) << c.name;
+        EXPECT_EQ(FileExists(EventSoundsRecordPath()), c.recordAfter) << c.name;
         EXPECT_TRUE(environment.Messages().empty()) << c.name;
+        if (c.recordAfter) {
+            // The next switch-off writes its own record over it and gives back as usual.
+            SetEventSounds(true);
+            SystemSoundsState state;
+            SuppressSystemSounds(true, state);
+            EXPECT_EQ(ReadWholeFile(EventSoundsRecordPath()), kEventSoundsRecord) << c.name;
+            SuppressSystemSounds(false, state);
+            EXPECT_TRUE(EventSounds()) << c.name;
+            EXPECT_FALSE(FileExists(EventSoundsRecordPath())) << c.name;
+        }
     }
 }
 
