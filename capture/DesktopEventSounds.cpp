@@ -50,7 +50,8 @@ bool WriteDesktopEventSounds(bool on)
     SettingsPointer settings = OpenSoundSettings();
     if (!settings || !g_settings_is_writable(settings.get(), kEventSoundsKey))
         return false;
-    const bool written = g_settings_set_boolean(settings.get(), kEventSoundsKey, on ? TRUE : FALSE) != FALSE;
+    const bool written =
+        g_settings_set_boolean(settings.get(), kEventSoundsKey, on ? TRUE : FALSE) != FALSE;
     // Writes go out asynchronously (to the dconf service on a desktop).
     g_settings_sync();
     return written;

@@ -243,7 +243,8 @@ void GiveBackLeftoverEventSounds()
 std::string EventSoundsRecordPath()
 {
     std::string folder;
-    if (!EnvironmentText("WAVEHARVESTER_RUNTIME_DIR").empty() || !EnvironmentText("XDG_RUNTIME_DIR").empty())
+    if (!EnvironmentText("WAVEHARVESTER_RUNTIME_DIR").empty() ||
+        !EnvironmentText("XDG_RUNTIME_DIR").empty())
         folder = RuntimeDirectory();
     if (folder.empty()) {
         const std::string registry = RegistryFilePath();

@@ -91,14 +91,17 @@ void SetEventSounds(bool on)
     g_settings_sync();
 }
 
+// The file the keyfile backend writes.
+std::string KeyfilePath() { return EnvironmentText("XDG_CONFIG_HOME") + "/glib-2.0/settings/keyfile"; }
+
 // The switch as written to the backend's file, "" when it holds none.
 std::string StoredEventSounds()
 {
-    const std::string path = EnvironmentText("XDG_CONFIG_HOME") + "/glib-2.0/settings/keyfile";
     GKeyFile* file = g_key_file_new();
     std::string value;
-    if (g_key_file_load_from_file(file, path.c_str(), G_KEY_FILE_NONE, nullptr)) {
-        gchar* text = g_key_file_get_value(file, "org/gnome/desktop/sound", "event-sounds", nullptr);
+    if (g_key_file_load_from_file(file, KeyfilePath().c_str(), G_KEY_FILE_NONE, nullptr)) {
+        gchar* text =
+            g_key_file_get_value(file, "org/gnome/desktop/sound", "event-sounds", nullptr);
         value = text != nullptr ? text : "";
         g_free(text);
     }
@@ -112,15 +115,19 @@ std::string Stored(bool on) { return on ? "true" : "false"; }
 // folders once per process, so a fresh process is the only way); returns its exit status.
 int RunWithoutSchema(const std::string& emptyFolder)
 {
+    // Every place GIO looks for schemas, the user's own data folder included.
+    const char* const schemaPlaces[] = {"GSETTINGS_SCHEMA_DIR=", "XDG_DATA_DIRS=", "XDG_DATA_HOME="};
     std::vector<std::string> variables;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string variable = *entry;
-        if (variable.rfind("GSETTINGS_SCHEMA_DIR=", 0) != 0 && variable.rfind("XDG_DATA_DIRS=", 0) != 0 &&
-            variable.rfind("XDG_DATA_HOME=", 0) != 0)
+        bool replaced = false;
+        for (const char* place : schemaPlaces)
+            replaced = replaced || variable.rfind(place, 0) == 0;
+        if (!replaced)
             variables.push_back(variable);
     }
-    for (const char* name : {"GSETTINGS_SCHEMA_DIR=", "XDG_DATA_DIRS=", "XDG_DATA_HOME="})
-        variables.push_back(name + emptyFolder);
+    for (const char* place : schemaPlaces)
+        variables.push_back(place + emptyFolder);
     std::vector<char*> environment;
     for (std::string& variable : variables)
         environment.push_back(variable.data());
@@ -361,7 +368,8 @@ TEST(SystemSoundSuppression, DesktopEventSoundsAreOffWhileSuppressedAndOnlyAnEar
             EXPECT_FALSE(EventSounds()) << c.name << ", round " << round;
             EXPECT_EQ(StoredEventSounds(), "false") << c.name << ", round " << round;
             EXPECT_EQ(state.EventSoundsSwitchedOff(), c.earlier) << c.name;
-            EXPECT_EQ(FileExists(EventSoundsRecordPath()), c.earlier) << c.name << ", round " << round;
+            EXPECT_EQ(FileExists(EventSoundsRecordPath()), c.earlier)
+                << c.name << ", round " << round;
             if (c.earlier) {
                 EXPECT_EQ(ReadWholeFile(EventSoundsRecordPath()), kEventSoundsRecord) << c.name;
             }
@@ -471,7 +479,7 @@ TEST(SystemSoundSuppression, WithoutTheDesktopSchemaOnlyTheRegistryIsSwitched)
     ::mkdir(empty.c_str(), 0700);
     // A leftover record cannot be given back without the schema: it waits for a start that can.
     WriteWholeFile(EventSoundsRecordPath(), kEventSoundsRecord);
-    const std::string stored = ReadWholeFile(EnvironmentText("XDG_CONFIG_HOME") + "/glib-2.0/settings/keyfile");
+    const std::string stored = ReadWholeFile(KeyfilePath());
 
     EXPECT_EQ(RunWithoutSchema(empty), 0);
     EXPECT_EQ(ReadWholeFile(environment.RegistryPath()), kScheme);
@@ -479,7 +487,7 @@ TEST(SystemSoundSuppression, WithoutTheDesktopSchemaOnlyTheRegistryIsSwitched)
               (std::vector<std::string>{
                   "Invalid registry value format (key \".Default\\BadType\\.Current\")."}));
     EXPECT_EQ(ReadWholeFile(EventSoundsRecordPath()), kEventSoundsRecord);
-    EXPECT_EQ(ReadWholeFile(EnvironmentText("XDG_CONFIG_HOME") + "/glib-2.0/settings/keyfile"), stored);
+    EXPECT_EQ(ReadWholeFile(KeyfilePath()), stored) << "the child wrote no desktop setting";
 }
 
 int main(int argc, char** argv)

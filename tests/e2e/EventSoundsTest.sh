@@ -5,7 +5,10 @@
 # left off when the user had turned them off.
 source "$(dirname "$0")/window_lib.sh"
 
-command -v gsettings >/dev/null || { echo "FAIL: the gsettings tool is missing (libglib2.0-bin)" >&2; exit 1; }
+if ! command -v gsettings >/dev/null; then
+    echo "FAIL: the gsettings tool is missing (libglib2.0-bin)" >&2
+    exit 1
+fi
 RECORD="$WAVEHARVESTER_RUNTIME_DIR/event-sounds.record"
 event_sounds() { gsettings get org.gnome.desktop.sound event-sounds; }
 set_event_sounds() { gsettings set org.gnome.desktop.sound event-sounds "$1"; }
