@@ -8,7 +8,8 @@ PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
             gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-alsa mpg123 \
             desktop-file-utils appstream systemd file \
             pulseaudio pulseaudio-utils pipewire pipewire-bin wireplumber pipewire-pulse \
-            dbus libpulse-dev libasound2-plugins
+            dbus libpulse-dev libasound2-plugins \
+            gsettings-desktop-schemas libglib2.0-bin
 JOBS     := $(shell nproc 2>/dev/null || echo 2)
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 PREFIX   ?= /usr/local

@@ -53,6 +53,10 @@ void ApplicationCore::LoadStdProfileSettings() { recentFiles.ReadList(ProgramKey
 
 void ApplicationCore::InitCaptureAndSettings()
 {
+    // A run that was killed may have left the desktop's event sounds off; they come back before
+    // anything else, this run's own switch-off included.
+    GiveBackLeftoverEventSounds();
+
     settings.Load();
     CRecorderSettings loaded;
     loaded.CopyFrom(settings);

@@ -29,8 +29,9 @@ public:
 
     // The framework's profile settings: the recent-file list of five entries.
     void LoadStdProfileSettings();
-    // Settings and defaults, the current directory, the capture objects and the driver, the
-    // temporary capture file, the system sounds.
+    // The desktop event sounds a killed run left off, then settings and defaults, the current
+    // directory, the capture objects and the driver, the temporary capture file, the system
+    // sounds.
     void InitCaptureAndSettings();
     // When the driver works but no temporary capture file could be made, the settings dialog
     // must open at once.
@@ -51,7 +52,7 @@ public:
     bool captureReady = false;
     CaptureConnection connection; // captureMapping, captureArea, captureMessage, captureSemaphore, workWindow, driverReply
     bool capturing = false;
-    SystemSoundsState sounds; // soundsSuppressed, suppressedSounds
+    SystemSoundsState sounds; // soundsSuppressed, suppressedSounds, the desktop switch's record
     HANDLE tempFileHandle = INVALID_HANDLE_VALUE;
     std::unique_ptr<CFile> tempFile;
     std::string tempFileName;

@@ -26,6 +26,8 @@ export WAVEHARVESTER_REGISTRY=$world/registry.reg WAVEHARVESTER_RUNTIME_DIR=$wor
 export WAVEHARVESTER_OBJECT_SCOPE=e2e$$ WAVEHARVESTER_MESSAGE_LOG=$world/messages.log
 export WAVEHARVESTER_FILE_DIALOG_ANSWERS=$world/file-answers WAVEHARVESTER_PROMPT_ANSWERS=$world/prompt-answers
 unset ALSA_CONFIG_PATH WAVEHARVESTER_ASOUNDRC WAVEHARVESTER_DEVICE_CHOOSER
+# The program switches the desktop's event sounds off while it runs: in memory here.
+export GSETTINGS_BACKEND=memory
 mkdir -p "$HOME" "$TMP"
 : >"$WAVEHARVESTER_PROMPT_ANSWERS"
 cat >"$HOME/.asoundrc" <<CONF

@@ -1,6 +1,7 @@
 # Shared pieces of the end-to-end tests of the real program: a private world (registry, runtime
-# folder, object scope, HOME, ALSA configuration, message log), starting the program under the
-# test's X server, finding its window, pressing keys, screenshots, and a clean close.
+# folder, object scope, HOME, ALSA configuration, message log, desktop settings in a keyfile
+# under HOME), starting the program under the test's X server, finding its window, pressing
+# keys, screenshots, and a clean close.
 # Sourced by the *Test.sh scripts; each runs under its own X server (tools/with-x-server.sh).
 set -euo pipefail
 
@@ -23,6 +24,9 @@ export WAVEHARVESTER_ASOUNDRC="$HOME/.asoundrc"
 export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$WH_DRIVER_CONF"
 export TMP="$WORLD/tmp"
 unset TEMP
+# The program switches the desktop's event sounds (GSettings); the world has its own.
+export GSETTINGS_BACKEND=keyfile
+export XDG_CONFIG_HOME="$HOME/.config"
 export LSAN_OPTIONS="suppressions=$(dirname "${BASH_SOURCE[0]}")/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 : >"$WAVEHARVESTER_FILE_DIALOG_ANSWERS"
 : >"$WAVEHARVESTER_PROMPT_ANSWERS"

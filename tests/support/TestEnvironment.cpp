@@ -11,7 +11,8 @@
 namespace {
 
 const char* const kVariables[] = {"WAVEHARVESTER_REGISTRY", "WAVEHARVESTER_RUNTIME_DIR",
-                                  "WAVEHARVESTER_OBJECT_SCOPE", "WAVEHARVESTER_MESSAGE_LOG"};
+                                  "WAVEHARVESTER_OBJECT_SCOPE", "WAVEHARVESTER_MESSAGE_LOG",
+                                  "GSETTINGS_BACKEND"};
 
 } // namespace
 
@@ -30,6 +31,9 @@ TestEnvironment::TestEnvironment()
     std::string scope = "test" + std::to_string(::getpid()) + "-" + m_folder.substr(m_folder.size() - 6);
     ::setenv("WAVEHARVESTER_OBJECT_SCOPE", scope.c_str(), 1);
     ::setenv("WAVEHARVESTER_MESSAGE_LOG", MessageLogPath().c_str(), 1);
+    // The desktop's settings (the event sound switch) stay in memory unless a test chose a
+    // private backend of its own; GIO picks the backend once, at its first use.
+    ::setenv("GSETTINGS_BACKEND", "memory", 0);
 }
 
 TestEnvironment::~TestEnvironment()

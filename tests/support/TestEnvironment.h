@@ -1,5 +1,6 @@
 // A private world for one test: a fresh temporary folder with its own registry file, runtime
-// folder, object scope and message log, set in the environment for the test's lifetime.
+// folder, object scope and message log, set in the environment for the test's lifetime; the
+// desktop's settings (GSettings) in memory unless the test set GSETTINGS_BACKEND itself.
 #pragma once
 
 #include <map>
