@@ -6,7 +6,9 @@ PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
             clang libclang-rt-14-dev libasound2-dev alsa-utils sox xvfb xauth \
             libwxgtk3.2-dev libglib2.0-dev xdotool imagemagick fonts-dejavu-core \
             gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-alsa mpg123 \
-            desktop-file-utils appstream systemd file
+            desktop-file-utils appstream systemd file \
+            pulseaudio pulseaudio-utils pipewire pipewire-bin wireplumber pipewire-pulse \
+            dbus libpulse-dev libasound2-plugins
 JOBS     := $(shell nproc 2>/dev/null || echo 2)
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 PREFIX   ?= /usr/local
