@@ -15,7 +15,7 @@ struct DeviceChoice {
     bool preferred = false; // ALSA's default is this device
     bool available = true;  // choosing it is allowed; otherwise `reason` says why not
     std::string reason;
-    std::string sinkName; // the sound server's sink; empty for an ALSA device
+    std::string sinkName{}; // the sound server's sink; empty for an ALSA device
 };
 
 // The devices in the waveOut list's order. A device that leads into the virtual device (an

@@ -61,7 +61,7 @@ struct WaveOutDevice {
     UINT driverVersion = 0;
     MMRESULT capsError = MMSYSERR_NOERROR; // a fake list can make the query fail
     DWORD support = WAVECAPS_VOLUME | WAVECAPS_LRVOLUME;
-    std::string sinkName; // the sound server's sink, when the list is the server's
+    std::string sinkName{}; // the sound server's sink, when the list is the server's
 };
 
 class WaveOutDeviceList {
