@@ -5,11 +5,8 @@
 #pragma once
 
 #include "CaptureAreaLayout.h"
+#include "VirtualDevice.h"
 
-constexpr UINT kVirtualDeviceVersion = 0x0100;
-constexpr const char* kVirtualDeviceName = "Playback through WaveHarvester";
-// The ALSA PCM name of the virtual device.
-constexpr const char* kVirtualPcmName = "waveharvester";
 // The work window's answers to the greeting.
 constexpr DWORD kDriverReply95 = 0x23DF949B;
 constexpr DWORD kDriverReplyNT = 0x23DF949C;

@@ -5,6 +5,7 @@
 #include "DefaultPcm.h"
 #include "DriverInstallation.h"
 #include "ErrorReporting.h"
+#include "ServerSinks.h"
 #include "WaveOut.h"
 
 namespace {
@@ -79,14 +80,89 @@ std::string LoopReason(const WaveOutDevice& target, const char* into)
            ": the virtual device would forward into itself. Choose another real device in WaveHarvester's settings.";
 }
 
+// The sound server's sinks as choices (see PreferredDeviceChoices).
+std::vector<DeviceChoice> ServerChoices(const ServerSinkList& server)
+{
+    std::vector<DeviceChoice> choices;
+    bool virtualSink = false;
+    bool otherSink = false;
+    for (const WaveOutDevice& device : PlaybackDevices()) {
+        if (device.sinkName.empty())
+            continue;
+        DeviceChoice choice{device.pcmName, device.productName, device.sinkName == kVirtualSinkName,
+                            device.sinkName == server.defaultSink, true, "", device.sinkName};
+        virtualSink = virtualSink || choice.isVirtual;
+        otherSink = otherSink || !choice.isVirtual;
+        choices.push_back(choice);
+    }
+    if (!virtualSink)
+        choices.push_back({kVirtualPcmName, kVirtualDeviceName, true, false, false,
+                           std::string("The sound server has no sink \"") + kVirtualDeviceName +
+                               "\": the capture driver's service (capdrv) does not run.",
+                           kVirtualSinkName});
+    for (DeviceChoice& choice : choices)
+        if (choice.isVirtual && choice.available && !otherSink) {
+            choice.available = false;
+            choice.reason = std::string("The sound server has no other sink for \"") + kVirtualDeviceName +
+                            "\" to forward to.";
+        }
+    return choices;
+}
+
+// Why programs playing through ALSA would not be recorded, or "" when ALSA's default leads into
+// the server.
+std::string AlsaBypassNote()
+{
+    bool leads = false;
+    std::string call;
+    const DWORD code = DefaultPcmLeadsIntoServer(&leads, &call);
+    if (code != ERROR_SUCCESS)
+        return " ALSA's configuration cannot be read (" + call + ": " + SystemErrorText(code) + ").";
+    if (leads)
+        return "";
+    return " ALSA's default device does not play into the sound server: programs that play through ALSA "
+           "are not recorded.";
+}
+
+bool ChooseServerSink(const DeviceChoice& choice, std::string* message)
+{
+    if (!choice.isVirtual) {
+        if (!SetServerDefaultSink(choice.sinkName, message))
+            return false;
+        *message = "\"" + choice.productName + "\" is the preferred playback device.";
+        return true;
+    }
+    const ServerSinkList server = ReadServerSinks();
+    if (server.answer != ServerAnswer::Answered) {
+        *message = server.problem;
+        return false;
+    }
+    // capdrv forwards "(Auto select)" to the sink heard so far and makes it default again when
+    // it ends; choosing the virtual device again keeps what was kept.
+    const std::string kept = ReadEarlierDefaultSink();
+    const bool keep = !server.defaultSink.empty() && server.defaultSink != kVirtualSinkName;
+    if (keep)
+        WriteEarlierDefaultSink(server.defaultSink);
+    if (!SetServerDefaultSink(kVirtualSinkName, message)) {
+        if (keep)
+            WriteEarlierDefaultSink(kept);
+        return false;
+    }
+    *message = std::string("\"") + kVirtualDeviceName + "\" is the preferred playback device." + AlsaBypassNote();
+    return true;
+}
+
 } // namespace
 
 std::vector<DeviceChoice> PreferredDeviceChoices(std::string* error)
 {
+    const ServerSinkList server = ReadServerSinks();
+    if (server.answer == ServerAnswer::Answered)
+        return ServerChoices(server);
     std::vector<DeviceChoice> choices;
     const std::vector<WaveOutDevice> devices = PlaybackDevices();
     for (const WaveOutDevice& device : devices) {
-        DeviceChoice choice{device.pcmName, device.productName, IsVirtualDevice(device), false, true, ""};
+        DeviceChoice choice{device.pcmName, device.productName, IsVirtualDevice(device), false, true, "", ""};
         bool alias = false;
         if (!choice.isVirtual && Same(device.pcmName, kVirtualPcmName, &alias, error) && alias)
             continue;
@@ -107,6 +183,8 @@ bool ChoosePreferredDevice(const DeviceChoice& choice, std::string* message)
         *message = choice.reason;
         return false;
     }
+    if (!choice.sinkName.empty())
+        return ChooseServerSink(choice, message);
     std::string before;
     if (!ReadUserAlsaConfiguration(&before)) {
         *message = "cannot read " + UserAlsaConfigurationPath();

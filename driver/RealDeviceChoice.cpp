@@ -117,9 +117,7 @@ std::string PcmWithDescription(snd_config_t* root, const std::string& productNam
         if (snd_config_get_id(entry, &id) < 0 || snd_config_search(entry, "hint.description", &description) < 0 ||
             snd_config_get_string(description, &text) < 0)
             continue;
-        std::string name = text;
-        name = name.substr(0, name.find('\n')).substr(0, MAXPNAMELEN - 1);
-        if (name == productName)
+        if (DeviceListName(text) == productName)
             return id;
     }
     return "";

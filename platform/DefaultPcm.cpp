@@ -1,9 +1,11 @@
 #include "DefaultPcm.h"
 
 #include "LastError.h"
+#include "VirtualDevice.h"
 
 #include <alsa/asoundlib.h>
 #include <cerrno>
+#include <cstring>
 #include <cstdlib>
 
 namespace {
@@ -61,6 +63,16 @@ std::string SlaveName(snd_config_t* node)
     return "";
 }
 
+// Runs the hooks that ALSA runs only when a PCM is looked up, as a program opening `default`
+// would: a file loaded by the top hooks may bring hooks of its own (libasound2-plugins' one
+// makes `default` type pulse while a sound server runs). The lookup runs them in the tree.
+void EvaluateHooks(snd_config_t* top)
+{
+    snd_config_t* expanded = nullptr;
+    if (snd_config_search_definition(top, "pcm", "default", &expanded) >= 0 && expanded != nullptr)
+        snd_config_delete(expanded);
+}
+
 // Reads the configuration afresh into *top; the error code (and the call) when it cannot be read.
 DWORD ReadConfiguration(snd_config_t** top, std::string* failedCall)
 {
@@ -71,8 +83,10 @@ DWORD ReadConfiguration(snd_config_t** top, std::string* failedCall)
     const int error = snd_config_update_r(top, &update, nullptr);
     if (update != nullptr)
         snd_config_update_free(update);
-    if (error >= 0 && *top != nullptr)
+    if (error >= 0 && *top != nullptr) {
+        EvaluateHooks(*top);
         return ERROR_SUCCESS;
+    }
     if (*top != nullptr)
         snd_config_delete(*top);
     *top = nullptr;
@@ -148,6 +162,63 @@ DWORD DefaultPcmAliasName(std::string* name, std::string* failedCall)
             break;
         next = alias;
         *name = next;
+    }
+    snd_config_delete(top);
+    return ERROR_SUCCESS;
+}
+
+namespace {
+
+bool IsServerType(snd_config_t* node)
+{
+    snd_config_t* type = nullptr;
+    const char* name = nullptr;
+    if (snd_config_get_type(node) != SND_CONFIG_TYPE_COMPOUND || snd_config_search(node, "type", &type) < 0 ||
+        snd_config_get_string(type, &name) < 0 || name == nullptr)
+        return false;
+    return std::strcmp(name, "pulse") == 0 || std::strcmp(name, "pipewire") == 0;
+}
+
+// The PCM a definition plays into: slave.pcm or slave (a name or a definition written in
+// place), or an asym's playback.pcm. Either *name or *inlineNode is set; neither when none.
+void NextPcm(snd_config_t* node, std::string* name, snd_config_t** inlineNode)
+{
+    name->clear();
+    *inlineNode = nullptr;
+    if (snd_config_get_type(node) != SND_CONFIG_TYPE_COMPOUND)
+        return;
+    snd_config_t* next = nullptr;
+    if (snd_config_search(node, "slave.pcm", &next) < 0 && snd_config_search(node, "slave", &next) < 0 &&
+        snd_config_search(node, "playback.pcm", &next) < 0)
+        return;
+    const char* text = nullptr;
+    if (snd_config_get_type(next) == SND_CONFIG_TYPE_STRING) {
+        if (snd_config_get_string(next, &text) >= 0 && text != nullptr)
+            *name = text;
+    } else if (snd_config_get_type(next) == SND_CONFIG_TYPE_COMPOUND) {
+        *inlineNode = next;
+    }
+}
+
+} // namespace
+
+DWORD DefaultPcmLeadsIntoServer(bool* result, std::string* failedCall)
+{
+    *result = false;
+    snd_config_t* top = nullptr;
+    if (const DWORD error = ReadConfiguration(&top, failedCall); error != ERROR_SUCCESS)
+        return error;
+    snd_config_t* node = PcmDefinition(top, "default").node;
+    snd_config_t* const virtualDevice = PcmDefinition(top, kVirtualPcmName).node;
+    for (int step = 0; step < 64 && node != nullptr; ++step) {
+        if (IsServerType(node) || node == virtualDevice) {
+            *result = true;
+            break;
+        }
+        std::string name;
+        snd_config_t* inlineNode = nullptr;
+        NextPcm(node, &name, &inlineNode);
+        node = inlineNode != nullptr ? inlineNode : name.empty() ? nullptr : PcmDefinition(top, name).node;
     }
     snd_config_delete(top);
     return ERROR_SUCCESS;

@@ -1,6 +1,7 @@
 // Which PCM ALSA's `default` is, as the user's programs see it: ALSA's configuration
-// (ALSA_CONFIG_PATH, else the system file) with the user's ~/.asoundrc over it, read afresh
-// on every call.
+// (ALSA_CONFIG_PATH, else the system file) with the user's ~/.asoundrc over it and with the hooks
+// a program's lookup runs (libasound2-plugins' hook makes `default` type pulse while a sound
+// server runs), read afresh on every call.
 #pragma once
 
 #include "Win32Types.h"
@@ -25,3 +26,8 @@ DWORD DefaultPcmIs(const char* pcmName, bool* same, std::string* failedCall);
 // Sets *name to the last PCM name that `default` leads to through string aliases ("" when
 // `default` is itself a definition, or undefined). Errors as DefaultPcmIs.
 DWORD DefaultPcmAliasName(std::string* name, std::string* failedCall);
+
+// Sets *result to whether `default` plays into a sound server: on its way through aliases and
+// slaves it meets a definition of type pulse or pipewire, or the virtual device (kVirtualPcmName),
+// which forwards into the server's real sink. Errors as DefaultPcmIs.
+DWORD DefaultPcmLeadsIntoServer(bool* result, std::string* failedCall);

@@ -1,5 +1,10 @@
 #include "WaveOut.h"
 
+#include "VirtualDevice.h"
+#ifndef WH_WITHOUT_SOUND_SERVER
+#include "ServerSinks.h"
+#endif
+
 #include <algorithm>
 #include <alsa/asoundlib.h>
 #include <cstring>
@@ -41,12 +46,7 @@ std::vector<WaveOutDevice> AlsaDevices()
         if (name != nullptr && description != nullptr && playback && std::strcmp(name, "default") != 0) {
             WaveOutDevice device;
             device.pcmName = name;
-            device.productName = description;
-            std::size_t newline = device.productName.find('\n');
-            if (newline != std::string::npos)
-                device.productName.resize(newline);
-            if (device.productName.size() > MAXPNAMELEN - 1)
-                device.productName.resize(MAXPNAMELEN - 1);
+            device.productName = DeviceListName(description);
             device.driverVersion = DriverVersionOf(name);
             devices.push_back(std::move(device));
         }
@@ -58,7 +58,42 @@ std::vector<WaveOutDevice> AlsaDevices()
     return devices;
 }
 
+#ifndef WH_WITHOUT_SOUND_SERVER
+// The server's sinks as devices; false when no server answered.
+bool ServerDevices(std::vector<WaveOutDevice>* devices)
+{
+    const ServerSinkList list = ReadServerSinks();
+    if (list.answer != ServerAnswer::Answered)
+        return false;
+    for (const ServerSink& sink : list.sinks) {
+        WaveOutDevice device;
+        device.sinkName = sink.name;
+        if (sink.name == kVirtualSinkName) {
+            // The ALSA virtual device forwards into the server's real sink, so it is the PCM
+            // that plays into this sink without recording itself twice.
+            device.pcmName = kVirtualPcmName;
+            device.productName = kVirtualDeviceName;
+            device.driverVersion = kVirtualDeviceVersion;
+        } else {
+            device.pcmName = "pulse:" + sink.name;
+            device.productName = DeviceListName(sink.description);
+            device.driverVersion = kRealDeviceVersion;
+        }
+        devices->push_back(std::move(device));
+    }
+    return true;
+}
+#endif
+
 } // namespace
+
+std::string DeviceListName(const std::string& description)
+{
+    std::string name = description.substr(0, description.find('\n'));
+    if (name.size() > MAXPNAMELEN - 1)
+        name.resize(MAXPNAMELEN - 1);
+    return name;
+}
 
 std::vector<WaveOutDevice> PlaybackDevices()
 {
@@ -67,7 +102,14 @@ std::vector<WaveOutDevice> PlaybackDevices()
         std::lock_guard lock(listMutex);
         list = installedList;
     }
-    return list ? list->Devices() : AlsaDevices();
+    if (list)
+        return list->Devices();
+#ifndef WH_WITHOUT_SOUND_SERVER
+    std::vector<WaveOutDevice> devices;
+    if (ServerDevices(&devices))
+        return devices;
+#endif
+    return AlsaDevices();
 }
 
 void SetWaveOutDeviceList(std::shared_ptr<WaveOutDeviceList> list)

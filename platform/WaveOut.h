@@ -1,9 +1,13 @@
-// The playback device list of the multimedia interface, over ALSA: the playback PCMs that carry
-// a description in ALSA's device hints (the sound cards' devices and named PCMs, the capture
-// driver's virtual device among them), in ALSA's order. A product name is the first line of the
-// description cut to 31 characters; the driver version is the PCM's "driver_version" field when
-// ALSA's configuration gives one (the node "waveout_driver_version.<pcm name>"). Tests replace the
-// list with their own.
+// The playback device list of the multimedia interface. While a sound server runs it is the
+// server's sinks in the server's order: the capture driver's sink (kVirtualSinkName) is the
+// virtual device (PCM kVirtualPcmName, product name kVirtualDeviceName, version
+// kVirtualDeviceVersion), every other sink a real device whose PCM "pulse:<sink name>" plays
+// into that sink. Without a server it is ALSA's list: the playback PCMs that carry a description
+// in ALSA's device hints (the sound cards' devices and named PCMs, the capture driver's virtual
+// device among them), in ALSA's order, the driver version being the PCM's "driver_version" field
+// when ALSA's configuration gives one (the node "waveout_driver_version.<pcm name>"). A product
+// name is DeviceListName of the description. Tests replace the list with their own.
+// (wh_platform_plain, loaded into foreign programs, always lists ALSA's devices.)
 #pragma once
 
 #include "Win32Types.h"
@@ -57,6 +61,7 @@ struct WaveOutDevice {
     UINT driverVersion = 0;
     MMRESULT capsError = MMSYSERR_NOERROR; // a fake list can make the query fail
     DWORD support = WAVECAPS_VOLUME | WAVECAPS_LRVOLUME;
+    std::string sinkName{}; // the sound server's sink, when the list is the server's
 };
 
 class WaveOutDeviceList {
@@ -65,8 +70,11 @@ public:
     virtual std::vector<WaveOutDevice> Devices() = 0;
 };
 
-// The ALSA list, or the list a test installed.
+// The list a test installed, else the server's, else ALSA's.
 std::vector<WaveOutDevice> PlaybackDevices();
+
+// The name a device description has in the list: its first line cut to MAXPNAMELEN - 1 bytes.
+std::string DeviceListName(const std::string& description);
 
 // Replaces the device list (nullptr: back to ALSA's).
 void SetWaveOutDeviceList(std::shared_ptr<WaveOutDeviceList> list);

@@ -6,6 +6,7 @@
 #include "CaptureConnection.h"
 #include "DefaultPcm.h"
 #include "ErrorReporting.h"
+#include "ServerSinks.h"
 #include "ShellExecute.h"
 #include "StringTable.h"
 #include "TransportView.h"
@@ -48,7 +49,16 @@ BOOL RecordingEngine::CheckPreferredDevice()
 {
     bool preferred = false;
     std::string failedCall;
-    const DWORD error = DefaultPcmIs(kVirtualPcmName, &preferred, &failedCall);
+    DWORD error = ERROR_SUCCESS;
+    const ServerSinkList server = ReadServerSinks();
+    if (server.answer == ServerAnswer::Answered) {
+        // Programs play into the server's default sink, and ALSA's programs reach the server
+        // only when ALSA's default leads there.
+        if (server.defaultSink == kVirtualSinkName)
+            error = DefaultPcmLeadsIntoServer(&preferred, &failedCall);
+    } else {
+        error = DefaultPcmIs(kVirtualPcmName, &preferred, &failedCall);
+    }
     if (error != ERROR_SUCCESS) {
         ReportSystemError(error, failedCall);
         return FALSE;

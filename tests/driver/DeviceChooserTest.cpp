@@ -1,8 +1,10 @@
 // The device chooser's logic over a real ALSA configuration (the system's, with the user's
-// ~/.asoundrc over it) and a fixed device list.
+// ~/.asoundrc over it) and a fixed device list; and over a private sound server's sinks.
 #include "DefaultPcm.h"
 #include "DeviceChooser.h"
 #include "DriverInstallation.h"
+#include "PrivateSoundServer.h"
+#include "ServerSinks.h"
 #include "TestEnvironment.h"
 #include "WaveOut.h"
 
@@ -212,5 +214,148 @@ TEST_F(DeviceChooserTest, UninstallRemovesThePreferredBlockToo)
     ASSERT_TRUE(UninstallDriverConfiguration(&message)) << message;
     EXPECT_EQ(ReadWholeFile(asoundrc), kUserLines);
 }
+
+// A private server with ALSA's configuration of the test's own: `default` into the server, or
+// not.
+class ServerDeviceChooserTest : public ::testing::TestWithParam<SoundServerKind> {
+protected:
+    void SetUp() override
+    {
+        server = std::make_unique<PrivateSoundServer>(GetParam());
+        AlsaDefault("{ type pulse }");
+    }
+    void TearDown() override
+    {
+        server.reset();
+        ::unsetenv("ALSA_CONFIG_PATH");
+    }
+
+    void AlsaDefault(const std::string& definition)
+    {
+        const std::string path = environment.Path("alsa" + std::to_string(++m_configurations) + ".conf");
+        WriteWholeFile(path, "pcm.!default " + definition + "\n");
+        ::setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
+    }
+
+    static DeviceChoice Choice(const std::string& sink)
+    {
+        for (const DeviceChoice& choice : PreferredDeviceChoices(nullptr))
+            if (choice.sinkName == sink)
+                return choice;
+        ADD_FAILURE() << sink << " is not offered";
+        return {};
+    }
+
+    // Each choice as "<sink> <pcm> <product>" with " preferred" / " virtual" / " unavailable".
+    static std::vector<std::string> Listed()
+    {
+        std::string error;
+        std::vector<std::string> lines;
+        for (const DeviceChoice& choice : PreferredDeviceChoices(&error))
+            lines.push_back(choice.sinkName + " " + choice.pcmName + " " + choice.productName +
+                            (choice.preferred ? " preferred" : "") + (choice.isVirtual ? " virtual" : "") +
+                            (choice.available ? "" : " unavailable"));
+        EXPECT_EQ(error, "");
+        return lines;
+    }
+
+    TestEnvironment environment;
+    std::unique_ptr<PrivateSoundServer> server;
+
+private:
+    int m_configurations = 0;
+};
+
+TEST_P(ServerDeviceChooserTest, MakesTheChosenSinkTheServersDefault)
+{
+    // Without capdrv's sink the virtual device is there but cannot be chosen.
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"real pulse:real Real preferred",
+                                                  "waveharvester waveharvester Playback through WaveHarvester "
+                                                  "virtual unavailable"}));
+    std::string message;
+    EXPECT_FALSE(ChoosePreferredDevice(Choice("waveharvester"), &message));
+    EXPECT_NE(message.find("capdrv"), std::string::npos) << message;
+    EXPECT_EQ(server->DefaultSink(), "real");
+
+    server->LoadNullSink("waveharvester", "Playback through WaveHarvester");
+    server->LoadNullSink("other", "Other");
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"real pulse:real Real preferred",
+                                                  "waveharvester waveharvester Playback through WaveHarvester virtual",
+                                                  "other pulse:other Other"}));
+
+    ASSERT_TRUE(ChoosePreferredDevice(Choice("waveharvester"), &message)) << message;
+    EXPECT_EQ(message, "\"Playback through WaveHarvester\" is the preferred playback device.");
+    EXPECT_EQ(server->DefaultSink(), "waveharvester");
+    EXPECT_TRUE(Choice("waveharvester").preferred);
+    EXPECT_FALSE(Choice("real").preferred);
+    // The sink heard so far is kept for capdrv; choosing the virtual device again keeps it.
+    EXPECT_EQ(ReadWholeFile(environment.Path("runtime/waveharvester-previous-sink")), "real\n");
+    ASSERT_TRUE(ChoosePreferredDevice(Choice("waveharvester"), &message)) << message;
+    EXPECT_EQ(ReadEarlierDefaultSink(), "real");
+
+    ASSERT_TRUE(ChoosePreferredDevice(Choice("other"), &message)) << message;
+    EXPECT_EQ(message, "\"Other\" is the preferred playback device.");
+    EXPECT_EQ(server->DefaultSink(), "other");
+    EXPECT_TRUE(Choice("other").preferred);
+    ASSERT_TRUE(ChoosePreferredDevice(Choice("waveharvester"), &message)) << message;
+    EXPECT_EQ(ReadEarlierDefaultSink(), "other");
+}
+
+TEST_P(ServerDeviceChooserTest, TheVirtualDeviceNeedsAnotherSinkToForwardTo)
+{
+    server->LoadNullSink("waveharvester", "Playback through WaveHarvester");
+    server->UnloadSink("real");
+    server->SetDefaultSink("waveharvester");
+    WriteEarlierDefaultSink("gone");
+    const DeviceChoice virtualDevice = Choice("waveharvester");
+    EXPECT_FALSE(virtualDevice.available);
+    EXPECT_NE(virtualDevice.reason.find("no other sink"), std::string::npos) << virtualDevice.reason;
+    std::string message;
+    EXPECT_FALSE(ChoosePreferredDevice(virtualDevice, &message));
+    EXPECT_EQ(message, virtualDevice.reason);
+    EXPECT_EQ(ReadEarlierDefaultSink(), "gone");
+}
+
+TEST_P(ServerDeviceChooserTest, SaysWhenAlsaProgramsWouldNotBeRecorded)
+{
+    server->LoadNullSink("waveharvester", "Playback through WaveHarvester");
+    struct Case {
+        const char* name;
+        const char* definition;
+        bool warned;
+    };
+    const Case cases[] = {
+        {"ALSA's default into the server", "{ type pulse }", false},
+        {"ALSA's default the virtual device", "waveharvester\npcm.waveharvester { type null }", false},
+        {"ALSA's default elsewhere", "{ type null }", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AlsaDefault(c.definition);
+        std::string message;
+        ASSERT_TRUE(ChoosePreferredDevice(Choice("waveharvester"), &message)) << message;
+        EXPECT_EQ(server->DefaultSink(), "waveharvester");
+        EXPECT_EQ(message.find("programs that play through ALSA are not recorded") != std::string::npos, c.warned)
+            << message;
+    }
+}
+
+TEST_P(ServerDeviceChooserTest, WithoutTheServerTheDevicesAreAlsas)
+{
+    server->Stop();
+    SetWaveOutDeviceList(std::make_shared<FixedDevices>(
+        std::vector<WaveOutDevice>{Device("speakers", "Speakers"), Device("waveharvester", "Playback through WaveHarvester")}));
+    std::vector<std::string> pcms;
+    for (const DeviceChoice& choice : PreferredDeviceChoices(nullptr)) {
+        pcms.push_back(choice.pcmName);
+        EXPECT_EQ(choice.sinkName, "");
+    }
+    SetWaveOutDeviceList(nullptr);
+    EXPECT_EQ(pcms, (std::vector<std::string>{"speakers", "waveharvester"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ServerDeviceChooserTest,
+                         ::testing::Values(SoundServerKind::PulseAudio, SoundServerKind::PipeWire),
+                         [](const auto& info) { return std::string(SoundServerName(info.param)); });
 
 } // namespace

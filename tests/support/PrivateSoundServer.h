@@ -15,6 +15,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
@@ -101,10 +102,49 @@ public:
         return output;
     }
 
+    // Makes the sink the server's default and waits until the server reports it (PipeWire's
+    // session manager applies it a moment later).
+    void SetDefaultSink(const std::string& name)
+    {
+        Pactl({"set-default-sink", name});
+        WaitUntil([&] { return DefaultSink() == name; });
+    }
+
+    std::string DefaultSink() const { return Trimmed(RunPactl({"get-default-sink"}).second); }
+
+    // Unloads the module that made the sink (a null sink loaded by name).
+    void UnloadSink(const std::string& name) const
+    {
+        std::istringstream modules(Pactl({"list", "short", "modules"}));
+        std::string line;
+        while (std::getline(modules, line)) {
+            // index, module name, arguments
+            std::istringstream fields(line);
+            std::string index, module, argument;
+            std::getline(fields, index, '\t');
+            std::getline(fields, module, '\t');
+            while (fields >> argument)
+                if (module == "module-null-sink" && argument == "sink_name=" + name) {
+                    Pactl({"unload-module", index});
+                    return;
+                }
+        }
+        throw std::runtime_error("no module made the sink " + name + ":\n" + Pactl({"list", "short", "modules"}));
+    }
+
+    // Stops (SIGSTOP) or continues every process started: a stopped server accepts connections
+    // but never answers.
+    void Freeze(bool frozen) const
+    {
+        for (pid_t pid : m_processes)
+            ::kill(-pid, frozen ? SIGSTOP : SIGCONT);
+    }
+
     // Kills every process started (each in its own process group), waits for them and removes
     // the private folder. The environment keeps pointing at the removed places.
     void Stop()
     {
+        Freeze(false);
         for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it)
             EndProcessGroup(*it);
         m_processes.clear();
