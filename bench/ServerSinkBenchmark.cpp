@@ -35,13 +35,19 @@ double Now()
     return at.tv_sec + at.tv_nsec / 1e9;
 }
 
-// Nanoseconds the process has run on a processor (the scheduler's own count).
+// Nanoseconds the process's threads have run on a processor (the scheduler's own counts; the
+// process's own file counts its first thread only).
 unsigned long long RunNanoseconds(pid_t pid)
 {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
-    unsigned long long ns = 0;
-    in >> ns;
-    return ns;
+    unsigned long long total = 0;
+    std::error_code ignored;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ignored)) {
+        std::ifstream in(task.path() / "schedstat");
+        unsigned long long ns = 0;
+        in >> ns;
+        total += ns;
+    }
+    return total;
 }
 
 void WriteWave(const std::string& path, const std::vector<std::int16_t>& samples)

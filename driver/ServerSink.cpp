@@ -1,9 +1,11 @@
 #include "ServerSink.h"
 
 #include "CaptureBridge.h"
-#include "CaptureConnection.h"
 #include "InstalledPaths.h"
 #include "ServerRoute.h"
+#include "ServerSinks.h"
+#include "VirtualDevice.h"
+#include "WaveOut.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -25,8 +27,12 @@ constexpr const char* kClientName = "WaveHarvester capture driver";
 constexpr const char* kMonitorName = "waveharvester.monitor";
 constexpr int kFormatRecordSize = 20;
 constexpr auto kRetryInterval = std::chrono::milliseconds(500);
-constexpr pa_usec_t kCaptureFragmentUsec = 20 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t kForwardTargetUsec = 40 * PA_USEC_PER_MSEC;
+// The monitor's sound comes in fragments of this many frames, and forwarding keeps at most two
+// of them queued for the real sink: few wake-ups a second, and under 50 ms added to what the
+// user hears. A power of two, since PipeWire runs its graph in quanta of the smallest fragment
+// asked for, rounded down to one.
+constexpr uint32_t kCaptureFrames = 1024;
+
 // No sound (only silence, or nothing) from the sink for this long ends the stream, also where the
 // server never suspends an idle sink.
 constexpr pa_usec_t kIdleUsec = 2 * PA_USEC_PER_SEC;
@@ -128,7 +134,7 @@ std::string ModuleArguments(const pa_sample_spec& spec, const pa_channel_map& ma
 {
     char mapText[PA_CHANNEL_MAP_SNPRINT_MAX];
     pa_channel_map_snprint(mapText, sizeof mapText, &map);
-    return std::string("sink_name=") + kServerSinkName + " sink_properties='device.description=\"" +
+    return std::string("sink_name=") + kVirtualSinkName + " sink_properties='device.description=\"" +
            kVirtualDeviceName + "\"' format=" + pa_sample_format_to_string(spec.format) +
            " rate=" + std::to_string(spec.rate) + " channels=" + std::to_string(spec.channels) +
            " channel_map=" + mapText + (noRewinds ? " norewinds=1" : "");
@@ -206,10 +212,11 @@ public:
         bool ok = true;
         if (!Connect()) {
             *message = "no sound server runs; no sink to remove";
+            Disconnect();
         } else {
             SinkEntry ours;
-            if (!FindSink(kServerSinkName, &ours)) {
-                *message = "the sound server holds no sink \"" + std::string(kServerSinkName) + "\"";
+            if (!FindSink(kVirtualSinkName, &ours)) {
+                *message = "the sound server holds no sink \"" + std::string(kVirtualSinkName) + "\"";
             } else {
                 m_module = ours.ownerModule;
                 m_sink = ours;
@@ -233,7 +240,7 @@ private:
             if (!Connect() || !SetUpSink()) {
                 Disconnect();
                 if (!reported)
-                    Log("no sound server to keep the sink \"" + std::string(kServerSinkName) + "\" in; trying again");
+                    Log("no sound server to keep the sink \"" + std::string(kVirtualSinkName) + "\" in; trying again");
                 reported = true;
                 pa_threaded_mainloop_unlock(m_loop);
                 {
@@ -244,7 +251,7 @@ private:
                 continue;
             }
             reported = false;
-            Log("sink \"" + std::string(kServerSinkName) + "\" ready in the sound server " +
+            Log("sink \"" + std::string(kVirtualSinkName) + "\" ready in the sound server " +
                 pa_context_get_server(m_context) + ", forwarding to \"" + m_forwardSink + "\"");
             while (!m_stopping && ContextGood()) {
                 if (m_routeChanged) {
@@ -425,19 +432,21 @@ private:
             m_realDevice.rfind("pulse:", 0) == 0 ? m_realDevice.substr(std::strlen("pulse:")) : m_realDevice;
         auto others = [&](auto&& match) -> const SinkEntry* {
             for (const SinkEntry& sink : sinks)
-                if (sink.name != kServerSinkName && match(sink))
+                if (sink.name != kVirtualSinkName && match(sink))
                     return &sink;
             return nullptr;
         };
         if (!setting.empty()) {
             if (const SinkEntry* named = others([&](const SinkEntry& sink) {
-                    return sink.name == setting || sink.description.substr(0, 31) == setting;
+                    return sink.name == setting || DeviceListName(sink.description) == setting;
                 }))
                 return named;
         }
-        if (!m_earlierDefault.empty())
-            if (const SinkEntry* earlier = others([&](const SinkEntry& sink) { return sink.name == m_earlierDefault; }))
-                return earlier;
+        // The default before ours as seen here, else as the device chooser kept it.
+        for (const std::string& earlier : {m_earlierDefault, ReadEarlierDefaultSink()})
+            if (!earlier.empty())
+                if (const SinkEntry* sink = others([&](const SinkEntry& entry) { return entry.name == earlier; }))
+                    return sink;
         return others([](const SinkEntry&) { return true; });
     }
 
@@ -453,12 +462,12 @@ private:
         SinkEntry ours;
         bool found = false;
         for (const SinkEntry& sink : sinks)
-            if (sink.name == kServerSinkName) {
+            if (sink.name == kVirtualSinkName) {
                 ours = sink;
                 found = true;
             }
         if (found) {
-            Log("taking over the sink \"" + std::string(kServerSinkName) + "\" already in the server");
+            Log("taking over the sink \"" + std::string(kVirtualSinkName) + "\" already in the server");
         } else {
             pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
             pa_channel_map map;
@@ -476,8 +485,8 @@ private:
                     pa_strerror(pa_context_errno(m_context)));
                 return false;
             }
-            if (!FindSink(kServerSinkName, &ours)) {
-                Log("the sound server did not show the new sink \"" + std::string(kServerSinkName) + "\"");
+            if (!FindSink(kVirtualSinkName, &ours)) {
+                Log("the sound server did not show the new sink \"" + std::string(kVirtualSinkName) + "\"");
                 return false;
             }
         }
@@ -504,7 +513,7 @@ private:
 
     void NoteDefault(const std::string& defaultSink)
     {
-        if (!defaultSink.empty() && defaultSink != kServerSinkName)
+        if (!defaultSink.empty() && defaultSink != kVirtualSinkName)
             m_earlierDefault = defaultSink;
     }
 
@@ -521,7 +530,7 @@ private:
             oursThere = oursThere || sink.index == m_sink.index;
         if (!oursThere) {
             // Someone unloaded our sink: make it again.
-            Log("the sink \"" + std::string(kServerSinkName) + "\" went; making it again");
+            Log("the sink \"" + std::string(kVirtualSinkName) + "\" went; making it again");
             EndStreams();
             m_module = PA_INVALID_INDEX;
             if (!SetUpSink())
@@ -555,7 +564,7 @@ private:
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
-        attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kCaptureFragmentUsec, &spec));
+        attr.fragsize = static_cast<uint32_t>(kCaptureFrames * pa_frame_size(&spec));
         pa_stream_set_read_callback(
             m_record, [](pa_stream*, size_t, void* self) { static_cast<Worker*>(self)->OnCaptured(); }, this);
         pa_stream_set_suspended_callback(
@@ -596,8 +605,11 @@ private:
             return false;
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kForwardTargetUsec, &m_captureSpec));
-        attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
+        // Forwarding starts once a fragment and a half is queued: room for one that comes late.
+        const auto frame = static_cast<uint32_t>(pa_frame_size(&m_captureSpec));
+        attr.tlength = 2 * kCaptureFrames * frame;
+        attr.prebuf = (kCaptureFrames + kCaptureFrames / 2) * frame;
+        attr.minreq = static_cast<uint32_t>(-1);
         attr.fragsize = static_cast<uint32_t>(-1);
         pa_stream_set_state_callback(
             m_forward, [](pa_stream*, void* self) { static_cast<Worker*>(self)->Signal(); }, this);
@@ -612,8 +624,7 @@ private:
             return false;
         }
         m_forwardCorked = true;
-        if (m_mapping || m_flowing)
-            Cork(false);
+        m_startQueued = 0;
         WriteServerForwardSink(m_forwardSink);
         Log("forwarding to \"" + m_forwardSink + "\"");
         return true;
@@ -660,7 +671,7 @@ private:
             return false;
         }
         std::string given;
-        if (defaultSink == kServerSinkName) {
+        if (defaultSink == kVirtualSinkName) {
             m_realDevice.clear(); // the earlier default, else the first other sink
             if (const SinkEntry* earlier = ForwardTarget(sinks)) {
                 given = earlier->name;
@@ -668,7 +679,7 @@ private:
             }
         }
         if (m_module == PA_INVALID_INDEX) {
-            *message = "the sink \"" + std::string(kServerSinkName) + "\" has no module to unload";
+            *message = "the sink \"" + std::string(kVirtualSinkName) + "\" has no module to unload";
             return false;
         }
         int success = 0;
@@ -685,11 +696,11 @@ private:
             },
             &unloading);
         if (!Wait(unload) || !success) {
-            *message = "the sound server did not remove the sink \"" + std::string(kServerSinkName) + "\"";
+            *message = "the sound server did not remove the sink \"" + std::string(kVirtualSinkName) + "\"";
             return false;
         }
         m_module = PA_INVALID_INDEX;
-        *message = "removed the sink \"" + std::string(kServerSinkName) + "\" from the sound server" +
+        *message = "removed the sink \"" + std::string(kVirtualSinkName) + "\" from the sound server" +
                    (given.empty() ? std::string() : "; the default sink is \"" + given + "\" again");
         return true;
     }
@@ -760,7 +771,7 @@ private:
             m_flowing = true;
             m_lastSound = pa_rtclock_now();
             m_mapping = m_bridge.Usable() && m_bridge.start() == 1;
-            Cork(false);
+            m_startQueued = 0;
         }
         if (!silent)
             m_lastSound = pa_rtclock_now();
@@ -780,6 +791,11 @@ private:
         if (silent && pa_stream_writable_size(m_forward) == 0)
             return;
         pa_stream_write(m_forward, data, bytes, nullptr, 0, PA_SEEK_RELATIVE);
+        // A resting stream plays again once a fragment and a half is queued (not every server
+        // holds a stream back until its start level): room for a fragment that comes late.
+        m_startQueued += bytes;
+        if (m_forwardCorked && m_startQueued >= (kCaptureFrames + kCaptureFrames / 2) * pa_frame_size(&m_captureSpec))
+            Cork(false);
     }
 
     pa_threaded_mainloop* m_loop = nullptr;
@@ -799,6 +815,7 @@ private:
     pa_stream* m_forward = nullptr;
     std::string m_forwardSink;
     bool m_forwardCorked = true;
+    size_t m_startQueued = 0; // bytes queued since the forwarding stream last rested
     pa_time_event* m_idleTimer = nullptr;
     pa_sample_spec m_captureSpec{};
     unsigned char m_format[kFormatRecordSize] = {};

@@ -1,6 +1,5 @@
 // The virtual device as a sink of the user's sound server (PulseAudio, or PipeWire's pulse
-// layer): capdrv keeps a null sink named `waveharvester`, described "Playback through
-// WaveHarvester", records what the server mixes into it (its monitor), forwards that to the real
+// layer): capdrv keeps a null sink named kVirtualSinkName, described kVirtualDeviceName, records what the server mixes into it (its monitor), forwards that to the real
 // sink the user hears and hands it to the bridge library as the ALSA virtual device does.
 //
 // A stream, for the bridge, begins with the first sound after the sink was idle (StartMapping)
@@ -39,6 +38,3 @@ private:
 // earlier default sink first. True when there was none or it was removed; *message says what
 // happened. Does nothing when no server runs.
 bool RemoveServerSink(std::string* message);
-
-// The sink name and description the server shows for the virtual device.
-constexpr const char* kServerSinkName = "waveharvester";

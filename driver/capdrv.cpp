@@ -138,7 +138,11 @@ int main(int argc, char** argv)
         bool sinkOk = true;
         if (option == "--uninstall") {
             // A capdrv that ran removed its sink when the service stopped; one killed left it.
-            sinkOk = RemoveServerSink(&message);
+            // One that still runs (started by hand) keeps its sink until it ends.
+            if (FindWindowA(kWorkWindowClassName, nullptr) != 0)
+                message = "capdrv still runs; it removes its sink from the sound server when it ends";
+            else
+                sinkOk = RemoveServerSink(&message);
             std::fprintf(sinkOk ? stdout : stderr, "capdrv: %s\n", message.c_str());
         }
         return ok && serviceOk && sinkOk ? 0 : 1;

@@ -157,7 +157,7 @@ void TakeSink(pa_context*, const pa_sink_info* info, int eol, void* userdata)
 {
     if (eol != 0 || info == nullptr)
         return;
-    auto* sinks = static_cast<std::vector<ServerSink>*>(userdata);
+    auto* sinks = static_cast<std::vector<ServerSinkInfo>*>(userdata);
     sinks->push_back({info->name != nullptr ? info->name : "", info->description != nullptr ? info->description : ""});
 }
 
@@ -190,7 +190,7 @@ ServerSinkList ReadServerSinks()
     } else if (!list.defaultSink.empty()) {
         // A server names a default it does not have when its last sink has gone.
         bool present = false;
-        for (const ServerSink& sink : list.sinks)
+        for (const ServerSinkInfo& sink : list.sinks)
             present = present || sink.name == list.defaultSink;
         if (!present)
             list.defaultSink.clear();

@@ -10,7 +10,7 @@
 // The most a call waits for the server, in milliseconds.
 constexpr int kServerTimeLimitMs = 2000;
 
-struct ServerSink {
+struct ServerSinkInfo {
     std::string name;        // the server's sink name, as pactl shows it
     std::string description; // what the desktop's sound settings show
 };
@@ -24,7 +24,7 @@ enum class ServerAnswer {
 struct ServerSinkList {
     ServerAnswer answer = ServerAnswer::NoServer;
     std::string problem;     // why there is no answer; empty when answered
-    std::vector<ServerSink> sinks;
+    std::vector<ServerSinkInfo> sinks;
     std::string defaultSink; // the server's default sink name; empty when it has none
 };
 

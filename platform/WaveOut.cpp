@@ -65,7 +65,7 @@ bool ServerDevices(std::vector<WaveOutDevice>* devices)
     const ServerSinkList list = ReadServerSinks();
     if (list.answer != ServerAnswer::Answered)
         return false;
-    for (const ServerSink& sink : list.sinks) {
+    for (const ServerSinkInfo& sink : list.sinks) {
         WaveOutDevice device;
         device.sinkName = sink.name;
         if (sink.name == kVirtualSinkName) {
