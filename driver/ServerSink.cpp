@@ -1,6 +1,7 @@
 #include "ServerSink.h"
 
 #include "CaptureBridge.h"
+#include "CaptureFormatRecord.h"
 #include "InstalledPaths.h"
 #include "ServerRoute.h"
 #include "ServerSinks.h"
@@ -25,7 +26,6 @@ namespace {
 
 constexpr const char* kClientName = "WaveHarvester capture driver";
 constexpr const char* kMonitorName = "waveharvester.monitor";
-constexpr int kFormatRecordSize = 20;
 constexpr auto kRetryInterval = std::chrono::milliseconds(500);
 // The monitor's sound comes in fragments of this many frames, and forwarding keeps at most two
 // of them queued for the real sink: few wake-ups a second, and under 50 ms added to what the
@@ -81,18 +81,6 @@ struct Bridge {
     bool Usable() const { return start != nullptr; }
 };
 
-void Store16(unsigned char* at, unsigned value)
-{
-    at[0] = static_cast<unsigned char>(value);
-    at[1] = static_cast<unsigned char>(value >> 8);
-}
-
-void Store32(unsigned char* at, unsigned value)
-{
-    Store16(at, value & 0xFFFF);
-    Store16(at + 2, value >> 16);
-}
-
 // The integer format the sink's sound reaches the bridge in: the sink's own where the capture
 // area takes it, else 32-bit (float) or 16-bit (other byte orders and encodings).
 pa_sample_format_t CaptureFormatOf(pa_sample_format_t format)
@@ -110,21 +98,6 @@ pa_sample_format_t CaptureFormatOf(pa_sample_format_t format)
     case PA_SAMPLE_S24BE: return PA_SAMPLE_S24LE;
     default: return PA_SAMPLE_S16LE;
     }
-}
-
-// The 20-byte wave format record: PCM, channels, rate, bytes per second, block alignment,
-// bits, then four bytes that stay zero.
-void FormatRecordOf(const pa_sample_spec& spec, unsigned char* record)
-{
-    const unsigned bits = static_cast<unsigned>(pa_sample_size(&spec)) * 8;
-    const unsigned frame = static_cast<unsigned>(pa_frame_size(&spec));
-    std::memset(record, 0, kFormatRecordSize);
-    Store16(record, 1);
-    Store16(record + 2, spec.channels);
-    Store32(record + 4, spec.rate);
-    Store32(record + 8, spec.rate * frame);
-    Store16(record + 12, frame);
-    Store16(record + 14, bits);
 }
 
 // The null sink's arguments. Without rewinds: a sink that rewinds to mix a new player in at once
@@ -557,7 +530,7 @@ private:
         pa_sample_spec spec = m_sink.spec;
         spec.format = CaptureFormatOf(spec.format);
         m_captureSpec = spec;
-        FormatRecordOf(spec, m_format);
+        MakeCaptureFormatRecord(spec.channels, spec.rate, static_cast<unsigned>(pa_sample_size(&spec)) * 8, m_format);
         m_record = pa_stream_new(m_context, "WaveHarvester capture", &spec, &m_sink.map);
         if (m_record == nullptr)
             return false;
@@ -818,7 +791,7 @@ private:
     size_t m_startQueued = 0; // bytes queued since the forwarding stream last rested
     pa_time_event* m_idleTimer = nullptr;
     pa_sample_spec m_captureSpec{};
-    unsigned char m_format[kFormatRecordSize] = {};
+    unsigned char m_format[kCaptureFormatRecordSize] = {};
     std::vector<unsigned char> m_silence;
 
     Bridge m_bridge;

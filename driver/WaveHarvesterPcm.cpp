@@ -10,6 +10,7 @@
 // so delay, avail, poll wake-ups and drain are those of the real device, and a blocking writer
 // waits on the real device's own poll descriptors.
 #include "CaptureBridge.h"
+#include "CaptureFormatRecord.h"
 #include "DriverProtocol.h"
 #include "InstalledPaths.h"
 #include "RealDeviceChoice.h"
@@ -31,7 +32,6 @@ namespace {
 
 constexpr const char* kVirtualDeviceName = "Playback through WaveHarvester";
 constexpr const char* kSettingsKey = "Software\\Kestrelworks\\WaveHarvester";
-constexpr int kFormatRecordSize = 20;
 constexpr int kHeldWaitMilliseconds = 1000;
 
 // The formats forwarded as they are (where the real device takes them); every other format is
@@ -69,7 +69,7 @@ struct VirtualPcm {
     bool startPending = false; // started while nothing was handed on yet
     bool paused = false;
 
-    unsigned char format[kFormatRecordSize] = {};
+    unsigned char format[kCaptureFormatRecordSize] = {};
     bool floatSamples = false;
     std::vector<unsigned char> converted; // float samples as 32-bit integers, for the bridge
     void* bridge = nullptr;
@@ -131,18 +131,6 @@ int CaptureBitsOf(snd_pcm_format_t format)
     case SND_PCM_FORMAT_FLOAT_LE: return 32;
     default: return 0;
     }
-}
-
-void Store16(unsigned char* at, unsigned value)
-{
-    at[0] = static_cast<unsigned char>(value);
-    at[1] = static_cast<unsigned char>(value >> 8);
-}
-
-void Store32(unsigned char* at, unsigned value)
-{
-    Store16(at, value & 0xFFFF);
-    Store16(at + 2, value >> 16);
 }
 
 void LogError(const VirtualPcm* pcm, const char* operation, int error)
@@ -504,16 +492,7 @@ int HwParams(snd_pcm_ioplug_t* io, snd_pcm_hw_params_t*)
     std::lock_guard lock(pcm->mutex);
     pcm->frameBytes = static_cast<unsigned>(snd_pcm_format_physical_width(io->format)) * io->channels / 8;
     pcm->floatSamples = io->format == SND_PCM_FORMAT_FLOAT_LE;
-    const unsigned captureFrameBytes = io->channels * static_cast<unsigned>(bits) / 8;
-    // The wave format record: PCM, channels, rate, bytes per second, block alignment, bits, then
-    // four bytes that stay zero for every format.
-    std::memset(pcm->format, 0, sizeof pcm->format);
-    Store16(pcm->format, 1);
-    Store16(pcm->format + 2, io->channels);
-    Store32(pcm->format + 4, io->rate);
-    Store32(pcm->format + 8, io->rate * captureFrameBytes);
-    Store16(pcm->format + 12, captureFrameBytes);
-    Store16(pcm->format + 14, static_cast<unsigned>(bits));
+    MakeCaptureFormatRecord(io->channels, io->rate, static_cast<unsigned>(bits), pcm->format);
 
     snd_pcm_hw_params_t* params = nullptr;
     snd_pcm_hw_params_alloca(&params);

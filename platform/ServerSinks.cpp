@@ -1,5 +1,7 @@
 #include "ServerSinks.h"
 
+#include "RuntimeRecord.h"
+
 #include "UserPaths.h"
 
 #include <pulse/pulseaudio.h>
@@ -235,40 +237,15 @@ bool SetServerDefaultSink(const std::string& sinkName, std::string* problem)
 
 std::string EarlierDefaultSinkPath()
 {
-    const std::string folder = RuntimeDirectory();
-    return folder.empty() ? "" : folder + "/" + kEarlierDefaultSinkFile;
+    return RuntimeRecordPath(kEarlierDefaultSinkFile);
 }
 
 std::string ReadEarlierDefaultSink()
 {
-    const std::string path = EarlierDefaultSinkPath();
-    if (path.empty())
-        return "";
-    std::ifstream in(path);
-    std::string name;
-    std::getline(in, name);
-    return name;
+    return ReadRuntimeRecord(kEarlierDefaultSinkFile);
 }
 
 void WriteEarlierDefaultSink(const std::string& sinkName)
 {
-    const std::string path = EarlierDefaultSinkPath();
-    if (path.empty())
-        return;
-    if (sinkName.empty()) {
-        ::unlink(path.c_str());
-        return;
-    }
-    // Written beside and renamed, so that capdrv never reads half a name.
-    const std::string partial = path + ".new";
-    {
-        std::ofstream out(partial, std::ios::trunc);
-        out << sinkName << '\n';
-        if (!out.flush()) {
-            ::unlink(partial.c_str());
-            return;
-        }
-    }
-    if (std::rename(partial.c_str(), path.c_str()) != 0)
-        ::unlink(partial.c_str());
+    WriteRuntimeRecord(kEarlierDefaultSinkFile, sinkName);
 }
