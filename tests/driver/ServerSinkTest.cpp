@@ -219,16 +219,7 @@ protected:
         return reports[playing].exitStatus;
     }
 
-    void SetRealDevice(const std::string& name)
-    {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Kestrelworks\\WaveHarvester", 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        RegSetValueExA(key, "RealDevice", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
-                       static_cast<DWORD>(name.size() + 1));
-        RegCloseKey(key);
-    }
+    void SetRealDevice(const std::string& name) { SetProgramString("RealDevice", name); }
 
     TestEnvironment environment;
     std::unique_ptr<PrivateSoundServer> server;

@@ -1,5 +1,7 @@
 #include "TestEnvironment.h"
 
+#include "Registry.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -107,4 +109,15 @@ std::map<std::string, std::string> ProgramRegistryValues(const std::string& regi
             values[line.substr(1, line.find('"', 1) - 1)] = line;
     }
     return values;
+}
+
+void SetProgramString(const std::string& name, const std::string& value)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Kestrelworks\\WaveHarvester", 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot open the program's registry key");
+    RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key);
 }

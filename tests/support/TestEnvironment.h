@@ -35,3 +35,7 @@ bool FileExists(const std::string& path);
 // The program's values (key "Software\Kestrelworks\WaveHarvester") in a registry file: value
 // name to its whole stored line, so that a test sees exactly what a save wrote or removed.
 std::map<std::string, std::string> ProgramRegistryValues(const std::string& registryFile);
+
+// Sets a string value of the program's key in the current registry (RealDevice, say), as the
+// settings dialog stores it.
+void SetProgramString(const std::string& name, const std::string& value);
