@@ -228,16 +228,20 @@ private:
                 pa_context_get_server(m_context) + ", forwarding to \"" + m_forwardSink + "\"");
             while (!m_stopping && ContextGood()) {
                 if (m_routeChanged) {
+                    // Route waits on the server itself and may take the signal of a stop or
+                    // of another change: look again before waiting.
                     m_routeChanged = false;
                     Route();
+                    continue;
                 }
                 pa_threaded_mainloop_wait(m_loop);
             }
             if (m_stopping) {
                 std::string message;
-                if (ContextGood())
+                if (ContextGood()) {
                     RemoveSink(&message);
-                Log(message);
+                    Log(message);
+                }
             } else {
                 Log("lost the sound server; waiting for it to come back");
             }

@@ -23,13 +23,6 @@ using namespace std::chrono_literals;
 // Frames of 16-bit stereo.
 using Frames = std::vector<std::int16_t>;
 
-std::string Trimmed(std::string text)
-{
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    return text;
-}
-
 // Sound as the bridge received it, turned into 16-bit samples (32-bit ones rounded).
 struct Captured {
     std::vector<DWORD> streams;
@@ -163,7 +156,17 @@ protected:
             return;
         ::kill(capdrv, signal);
         int status = 0;
-        ::waitpid(capdrv, &status, 0);
+        // capdrv ends within a few seconds, also while the server is busy; a hang is a failure.
+        const auto end = std::chrono::steady_clock::now() + 15s;
+        while (::waitpid(capdrv, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > end) {
+                ADD_FAILURE() << "capdrv did not end within 15 s of signal " << signal;
+                ::kill(capdrv, SIGKILL);
+                ::waitpid(capdrv, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
         capdrvStatus = status;
         capdrv = 0;
     }
@@ -267,7 +270,7 @@ TEST_P(ServerSinkTest, EachWayOfPlayingReachesTheRecordingOnceAndTheRealSinkOnce
     StartCapdrv();
     EXPECT_NE(server->Pactl({"list", "sinks"}).find("Description: Playback through WaveHarvester"),
               std::string::npos);
-    server->Pactl({"set-default-sink", "waveharvester"});
+    server->SetDefaultSink("waveharvester");
     for (const WayOfPlaying& way : kWaysOfPlaying) {
         if (way.pipeWireOnly && GetParam() != SoundServerKind::PipeWire)
             continue;
@@ -347,11 +350,11 @@ TEST_P(ServerSinkTest, EndingCapdrvRemovesTheSinkAndGivesTheEarlierDefaultBack)
 {
     ASSERT_TRUE(program.Ready());
     StartCapdrv();
-    server->Pactl({"set-default-sink", "waveharvester"});
+    server->SetDefaultSink("waveharvester");
     StopCapdrv();
     EXPECT_TRUE(WIFEXITED(capdrvStatus) && WEXITSTATUS(capdrvStatus) == 0);
     EXPECT_EQ(OurSinks(), 0);
-    EXPECT_EQ(Trimmed(server->Pactl({"get-default-sink"})), "real");
+    EXPECT_EQ(server->DefaultSink(), "real");
 }
 
 TEST_P(ServerSinkTest, ASinkLeftByAKilledCapdrvIsTakenOverAndUninstallRemovesIt)
@@ -372,12 +375,12 @@ TEST_P(ServerSinkTest, ASinkLeftByAKilledCapdrvIsTakenOverAndUninstallRemovesIt)
     EXPECT_TRUE(HoldsOnce(heard, played));
 
     StopCapdrv(SIGKILL);
-    server->Pactl({"set-default-sink", "waveharvester"});
+    server->SetDefaultSink("waveharvester");
     pid_t uninstall = program.SpawnProgram({CAPDRV_PATH, "--uninstall"});
     int status = 0;
     ::waitpid(uninstall, &status, 0);
     EXPECT_EQ(OurSinks(), 0);
-    EXPECT_EQ(Trimmed(server->Pactl({"get-default-sink"})), "real");
+    EXPECT_EQ(server->DefaultSink(), "real");
 }
 
 TEST_P(ServerSinkTest, LosingTheServerEndsTheStreamAndTheSinkComesBackWithIt)
