@@ -17,10 +17,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
-#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+// libpulse's record of a sample format, rate and channel count.
+using SampleFormat = pa_sample_spec;
 
 namespace {
 
@@ -48,7 +50,7 @@ struct SinkEntry {
     std::string description;
     uint32_t index = PA_INVALID_INDEX;
     uint32_t ownerModule = PA_INVALID_INDEX;
-    pa_sample_spec spec{};
+    SampleFormat sampleFormat{};
     pa_channel_map map{};
 };
 
@@ -103,13 +105,13 @@ pa_sample_format_t CaptureFormatOf(pa_sample_format_t format)
 // The null sink's arguments. Without rewinds: a sink that rewinds to mix a new player in at once
 // renders that player's first fragment again after its monitor already passed the silence there,
 // so the monitor (and the recording) would miss the first sound.
-std::string ModuleArguments(const pa_sample_spec& spec, const pa_channel_map& map, bool noRewinds)
+std::string ModuleArguments(const SampleFormat& sample, const pa_channel_map& map, bool noRewinds)
 {
     char mapText[PA_CHANNEL_MAP_SNPRINT_MAX];
     pa_channel_map_snprint(mapText, sizeof mapText, &map);
     return std::string("sink_name=") + kVirtualSinkName + " sink_properties='device.description=\"" +
-           kVirtualDeviceName + "\"' format=" + pa_sample_format_to_string(spec.format) +
-           " rate=" + std::to_string(spec.rate) + " channels=" + std::to_string(spec.channels) +
+           kVirtualDeviceName + "\"' format=" + pa_sample_format_to_string(sample.format) +
+           " rate=" + std::to_string(sample.rate) + " channels=" + std::to_string(sample.channels) +
            " channel_map=" + mapText + (noRewinds ? " norewinds=1" : "");
 }
 
@@ -128,7 +130,7 @@ bool AllZero(const void* data, std::size_t bytes)
 // (Run) connects, sets up the sink and waits; the streams' data flows in the loop's thread.
 class ServerSink::Worker {
 public:
-    Worker() { m_bridge.Load(); }
+    Worker() = default;
 
     ~Worker()
     {
@@ -143,6 +145,7 @@ public:
             *error = "cannot start the sound server's main loop";
             return false;
         }
+        m_bridge.Load(); // only the running sink hands sound to the bridge
         m_realDevice = realDevice;
         m_controller = std::thread([this] { Run(); });
         return true;
@@ -376,7 +379,7 @@ private:
                     entry.description = info->description != nullptr ? info->description : "";
                     entry.index = info->index;
                     entry.ownerModule = info->owner_module;
-                    entry.spec = info->sample_spec;
+                    entry.sampleFormat = info->sample_spec;
                     entry.map = info->channel_map;
                     r->sinks->push_back(std::move(entry));
                 }
@@ -446,17 +449,17 @@ private:
         if (found) {
             Log("taking over the sink \"" + std::string(kVirtualSinkName) + "\" already in the server");
         } else {
-            pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
+            SampleFormat sample{PA_SAMPLE_S16LE, 44100, 2};
             pa_channel_map map;
             pa_channel_map_init_stereo(&map);
             if (target != nullptr) {
-                spec = target->spec;
+                sample = target->sampleFormat;
                 map = target->map;
             }
             // A server whose null sink knows no "norewinds" refuses it; then without.
-            uint32_t module = LoadModule(ModuleArguments(spec, map, true));
+            uint32_t module = LoadModule(ModuleArguments(sample, map, true));
             if (module == PA_INVALID_INDEX)
-                module = LoadModule(ModuleArguments(spec, map, false));
+                module = LoadModule(ModuleArguments(sample, map, false));
             if (module == PA_INVALID_INDEX) {
                 Log(std::string("the sound server did not load module-null-sink: ") +
                     pa_strerror(pa_context_errno(m_context)));
@@ -531,17 +534,17 @@ private:
 
     bool StartRecording()
     {
-        pa_sample_spec spec = m_sink.spec;
-        spec.format = CaptureFormatOf(spec.format);
-        m_captureSpec = spec;
-        MakeCaptureFormatRecord(spec.channels, spec.rate, static_cast<unsigned>(pa_sample_size(&spec)) * 8, m_format);
-        m_record = pa_stream_new(m_context, "WaveHarvester capture", &spec, &m_sink.map);
+        SampleFormat sample = m_sink.sampleFormat;
+        sample.format = CaptureFormatOf(sample.format);
+        m_captureFormat = sample;
+        MakeCaptureFormatRecord(sample.channels, sample.rate, static_cast<unsigned>(pa_sample_size(&sample)) * 8, m_format);
+        m_record = pa_stream_new(m_context, "WaveHarvester capture", &sample, &m_sink.map);
         if (m_record == nullptr)
             return false;
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
-        attr.fragsize = static_cast<uint32_t>(kCaptureFrames * pa_frame_size(&spec));
+        attr.fragsize = static_cast<uint32_t>(kCaptureFrames * pa_frame_size(&sample));
         pa_stream_set_read_callback(
             m_record, [](pa_stream*, size_t, void* self) { static_cast<Worker*>(self)->OnCaptured(); }, this);
         pa_stream_set_suspended_callback(
@@ -577,13 +580,13 @@ private:
     {
         // The real sink gets the sound as it was recorded for the bridge (integers where the
         // sink mixes in float); the server converts it back exactly.
-        m_forward = pa_stream_new(m_context, "WaveHarvester forwarding", &m_captureSpec, &m_sink.map);
+        m_forward = pa_stream_new(m_context, "WaveHarvester forwarding", &m_captureFormat, &m_sink.map);
         if (m_forward == nullptr)
             return false;
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
         // Forwarding starts once a fragment and a half is queued: room for one that comes late.
-        const auto frame = static_cast<uint32_t>(pa_frame_size(&m_captureSpec));
+        const auto frame = static_cast<uint32_t>(pa_frame_size(&m_captureFormat));
         attr.tlength = 2 * kCaptureFrames * frame;
         attr.prebuf = (kCaptureFrames + kCaptureFrames / 2) * frame;
         attr.minreq = static_cast<uint32_t>(-1);
@@ -771,7 +774,7 @@ private:
         // A resting stream plays again once a fragment and a half is queued (not every server
         // holds a stream back until its start level): room for a fragment that comes late.
         m_startQueued += bytes;
-        if (m_forwardCorked && m_startQueued >= (kCaptureFrames + kCaptureFrames / 2) * pa_frame_size(&m_captureSpec))
+        if (m_forwardCorked && m_startQueued >= (kCaptureFrames + kCaptureFrames / 2) * pa_frame_size(&m_captureFormat))
             Cork(false);
     }
 
@@ -794,7 +797,7 @@ private:
     bool m_forwardCorked = true;
     size_t m_startQueued = 0; // bytes queued since the forwarding stream last rested
     pa_time_event* m_idleTimer = nullptr;
-    pa_sample_spec m_captureSpec{};
+    SampleFormat m_captureFormat{};
     unsigned char m_format[kCaptureFormatRecordSize] = {};
     std::vector<unsigned char> m_silence;
 

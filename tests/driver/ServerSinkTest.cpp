@@ -171,6 +171,20 @@ protected:
         capdrv = 0;
     }
 
+    // The server's index of our sink ("" when there is none): a sink made again gets a new one.
+    std::string OurSinkIndex() const
+    {
+        std::istringstream lines(server->RunPactl({"list", "sinks", "short"}).second);
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream fields(line);
+            std::string index, name;
+            fields >> index >> name;
+            if (name == "waveharvester")
+                return index;
+        }
+        return "";
+    }
+
     // How many sinks named waveharvester the server shows.
     int OurSinks() const
     {
@@ -375,11 +389,23 @@ TEST_P(ServerSinkTest, ASinkLeftByAKilledCapdrvIsTakenOverAndUninstallRemovesIt)
     EXPECT_TRUE(HoldsOnce(captured.samples, played));
     EXPECT_TRUE(HoldsOnce(heard, played));
 
+    // While capdrv runs, --uninstall leaves its sink to it (it would make it again at once).
+    auto uninstall = [&] {
+        pid_t child = program.SpawnProgram({CAPDRV_PATH, "--uninstall"});
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return status;
+    };
+    const std::string index = OurSinkIndex();
+    uninstall();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(OurSinks(), 1);
+    EXPECT_EQ(OurSinkIndex(), index) << "a running capdrv's sink was removed (and made again)";
+
     StopCapdrv(SIGKILL);
     server->SetDefaultSink("waveharvester");
-    pid_t uninstall = program.SpawnProgram({CAPDRV_PATH, "--uninstall"});
-    int status = 0;
-    ::waitpid(uninstall, &status, 0);
+    const int status = uninstall();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(OurSinks(), 0);
     EXPECT_EQ(server->DefaultSink(), "real");
 }
