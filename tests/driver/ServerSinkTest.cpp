@@ -51,8 +51,13 @@ struct Captured {
 };
 
 // Whether `heard` holds `played` once from its first sound on: every sample within one step, with
-// nothing but silence after it. Up to `missingAtStart` frames of the played start may be absent.
-::testing::AssertionResult HoldsOnce(const Frames& heard, Frames played, std::size_t missingAtStart = 0)
+// nothing but silence after it. Up to `missingAtStart` frames of the played start may be absent,
+// and up to `silenceGaps` runs of silence (of at most kLongestGap frames) may stand between the
+// played samples; nothing played may be missing or come twice.
+constexpr std::size_t kLongestGap = 2048;
+
+::testing::AssertionResult HoldsOnce(const Frames& heard, Frames played, std::size_t missingAtStart = 0,
+                                     int silenceGaps = 0)
 {
     auto first = std::find_if(heard.begin(), heard.end(), [](std::int16_t v) { return v != 0; });
     if (first == heard.end())
@@ -66,23 +71,38 @@ struct Captured {
             played.erase(played.begin(), played.begin() + static_cast<long>(skipped));
             break;
         }
-    if (heard.size() - start < played.size())
-        return ::testing::AssertionFailure() << "only " << heard.size() - start << " of " << played.size()
-                                             << " samples from the first sound on";
-    for (std::size_t i = 0; i < played.size(); ++i)
-        if (std::abs(heard[start + i] - played[i]) > 1) {
-            std::size_t silence = 0;
-            while (start + i + silence < heard.size() && heard[start + i + silence] == 0)
-                ++silence;
-            return ::testing::AssertionFailure() << "sample " << i << " is " << heard[start + i] << ", played "
-                                                 << played[i] << " (" << silence / 2 << " frames of silence there)";
+    for (std::size_t i = 0; i < played.size(); ++i) {
+        if (start + i >= heard.size())
+            return ::testing::AssertionFailure() << "only " << i << " of " << played.size()
+                                                 << " samples from the first sound on";
+        if (std::abs(heard[start + i] - played[i]) <= 1)
+            continue;
+        std::size_t silence = 0;
+        while (start + i + silence < heard.size() && heard[start + i + silence] == 0)
+            ++silence;
+        silence -= silence % 2;
+        if (silenceGaps > 0 && silence > 0 && silence <= kLongestGap * 2) {
+            --silenceGaps;
+            start += silence;
+            --i;
+            continue;
         }
+        return ::testing::AssertionFailure() << "sample " << i << " is " << heard[start + i] << ", played "
+                                             << played[i] << " (" << silence / 2 << " frames of silence there)";
+    }
     const auto rest = std::find_if(heard.begin() + static_cast<long>(start + played.size()), heard.end(),
                                    [](std::int16_t v) { return v != 0; });
     if (rest != heard.end())
         return ::testing::AssertionFailure() << "more sound after the played samples, at "
                                              << rest - heard.begin() - static_cast<long>(start);
     return ::testing::AssertionSuccess();
+}
+
+// What a real sink heard: on a loaded machine the forwarding may run dry now and then and the
+// server plays silence there; the sound itself must arrive whole and once.
+::testing::AssertionResult HeardOnce(const Frames& heard, const Frames& played, std::size_t missingAtStart = 0)
+{
+    return HoldsOnce(heard, played, missingAtStart, 2);
 }
 
 class ServerSinkTest : public ::testing::TestWithParam<SoundServerKind> {
@@ -303,7 +323,7 @@ TEST_P(ServerSinkTest, EachWayOfPlayingReachesTheRecordingOnceAndTheRealSinkOnce
         program.ServeFor(2500ms);
         EXPECT_TRUE(HoldsOnce(captured.samples, played))
             << "in the recording, " << captured.streams.size() << " streams";
-        EXPECT_TRUE(HoldsOnce(heard, played, way.mayMissFirstPeriod ? 512 : 0)) << "on the real sink";
+        EXPECT_TRUE(HeardOnce(heard, played, way.mayMissFirstPeriod ? 512 : 0)) << "on the real sink";
         ASSERT_FALSE(captured.formats.empty());
         // The format record: PCM, two channels at the server's rate.
         EXPECT_EQ(captured.formats.substr(0, 2), std::string("\x01\x00", 2));
@@ -333,7 +353,7 @@ TEST_P(ServerSinkTest, AStreamBeginsWithSoundAndEndsWhenTheSinkIsIdle)
     ASSERT_EQ(PlayAndListen({"/usr/bin/paplay", "-d", "waveharvester", playedFile}, &heard), 0);
     ASSERT_EQ(captured.streams.size(), 2u);
     EXPECT_GT(captured.streams[1], captured.streams[0]);
-    EXPECT_TRUE(HoldsOnce(heard, played));
+    EXPECT_TRUE(HeardOnce(heard, played));
 }
 
 TEST_P(ServerSinkTest, RealDeviceNamesTheSinkTheSoundGoesOnTo)
@@ -344,7 +364,7 @@ TEST_P(ServerSinkTest, RealDeviceNamesTheSinkTheSoundGoesOnTo)
     StartCapdrv();
     Frames heard;
     ASSERT_EQ(PlayAndListen({"/usr/bin/paplay", "-d", "waveharvester", playedFile}, &heard, "other"), 0);
-    EXPECT_TRUE(HoldsOnce(heard, played)) << "on the sink RealDevice names";
+    EXPECT_TRUE(HeardOnce(heard, played)) << "on the sink RealDevice names";
     ASSERT_EQ(PlayAndListen({"/usr/bin/paplay", "-d", "waveharvester", playedFile}, &heard, "real"), 0);
     EXPECT_TRUE(std::all_of(heard.begin(), heard.end(), [](std::int16_t v) { return v == 0; }))
         << "the other real sink heard it too";
@@ -358,7 +378,7 @@ TEST_P(ServerSinkTest, RealDeviceNamesTheSinkTheSoundGoesOnTo)
     connection.CloseCaptureObjects();
     program.ServeFor(1000ms);
     ASSERT_EQ(PlayAndListen({"/usr/bin/paplay", "-d", "waveharvester", playedFile}, &heard, "real"), 0);
-    EXPECT_TRUE(HoldsOnce(heard, played)) << "after RealDevice changed";
+    EXPECT_TRUE(HeardOnce(heard, played)) << "after RealDevice changed";
 }
 
 TEST_P(ServerSinkTest, EndingCapdrvRemovesTheSinkAndGivesTheEarlierDefaultBack)
@@ -387,7 +407,7 @@ TEST_P(ServerSinkTest, ASinkLeftByAKilledCapdrvIsTakenOverAndUninstallRemovesIt)
     Frames heard;
     ASSERT_EQ(PlayAndListen({"/usr/bin/paplay", "-d", "waveharvester", playedFile}, &heard), 0);
     EXPECT_TRUE(HoldsOnce(captured.samples, played));
-    EXPECT_TRUE(HoldsOnce(heard, played));
+    EXPECT_TRUE(HeardOnce(heard, played));
 
     // While capdrv runs, --uninstall leaves its sink to it (it would make it again at once).
     auto uninstall = [&] {
@@ -435,7 +455,7 @@ TEST_P(ServerSinkTest, LosingTheServerEndsTheStreamAndTheSinkComesBackWithIt)
     ASSERT_EQ(captured.streams.size(), streamsBefore + 1) << "the next sound is a new stream";
     EXPECT_TRUE(HoldsOnce(Frames(captured.samples.begin() + static_cast<long>(samplesBefore), captured.samples.end()),
                           played));
-    EXPECT_TRUE(HoldsOnce(heard, played));
+    EXPECT_TRUE(HeardOnce(heard, played));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerSinkTest,

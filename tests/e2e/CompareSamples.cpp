@@ -1,7 +1,8 @@
-// wh_compare_samples HEARD PLAYED [MISSING]: whether HEARD (a PCM wave file of 16 or 32 bits, or raw 16-bit
+// wh_compare_samples HEARD PLAYED [MISSING [GAPS]]: whether HEARD (a PCM wave file of 16 or 32 bits, or raw 16-bit
 // samples) holds the raw 16-bit samples PLAYED exactly once from their first sound on: each
 // sample within one step (32-bit samples are rounded to 16 bits), nothing missing, only silence
-// after them; up to MISSING frames of the played start may be absent. Prints what it found;
+// after them; up to MISSING frames of the played start may be absent, and up to GAPS runs of
+// silence (of at most 2048 frames each) may stand between the played samples. Prints what it found;
 // exit code 0 when it holds, 1 when not, 2 on bad input.
 #include <algorithm>
 #include <cstdint>
@@ -74,8 +75,8 @@ std::size_t FirstSound(const std::vector<std::int16_t>& samples)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: wh_compare_samples HEARD PLAYED [MISSING]\n");
+    if (argc < 3 || argc > 5) {
+        std::fprintf(stderr, "usage: wh_compare_samples HEARD PLAYED [MISSING [GAPS]]\n");
         return 2;
     }
     std::vector<std::int16_t> heard, played;
@@ -84,12 +85,13 @@ int main(int argc, char** argv)
         return 2;
     }
     std::size_t playedStart = FirstSound(played);
-    const std::size_t heardStart = FirstSound(heard);
+    std::size_t heardStart = FirstSound(heard);
     if (playedStart >= played.size() || heardStart >= heard.size()) {
         std::printf("%s: no sound (%zu samples)\n", argv[1], heard.size());
         return 1;
     }
-    const std::size_t mayMiss = argc == 4 ? std::strtoul(argv[3], nullptr, 10) * 2 : 0;
+    const std::size_t mayMiss = argc >= 4 ? std::strtoul(argv[3], nullptr, 10) * 2 : 0;
+    unsigned long gapsLeft = argc == 5 ? std::strtoul(argv[4], nullptr, 10) : 0;
     for (std::size_t skipped = 0; skipped <= mayMiss && playedStart + skipped + 64 <= played.size(); skipped += 2)
         if (heardStart + 64 <= heard.size() &&
             std::equal(played.begin() + static_cast<long>(playedStart + skipped),
@@ -107,8 +109,24 @@ int main(int argc, char** argv)
         return 1;
     }
     std::size_t exact = 0;
+    std::size_t gapFrames = 0;
     for (std::size_t i = 0; i < length; ++i) {
+        if (heardStart + i >= heard.size()) {
+            std::printf("%s: only %zu of the %zu played samples from the first sound on\n", argv[1], i, length);
+            return 1;
+        }
         const int difference = std::abs(heard[heardStart + i] - played[playedStart + i]);
+        std::size_t silence = 0;
+        while (difference > 1 && heardStart + i + silence < heard.size() && heard[heardStart + i + silence] == 0)
+            ++silence;
+        silence -= silence % 2;
+        if (difference > 1 && gapsLeft > 0 && silence > 0 && silence <= 2 * 2048) {
+            --gapsLeft;
+            gapFrames += silence / 2;
+            heardStart += silence;
+            --i;
+            continue;
+        }
         if (difference > 1) {
             std::printf("%s: sample %zu from the first sound on is %d, played %d\n", argv[1], i,
                         heard[heardStart + i], played[playedStart + i]);
@@ -123,7 +141,8 @@ int main(int argc, char** argv)
                     static_cast<std::size_t>(after - heard.begin()) - heardStart);
         return 1;
     }
-    std::printf("%s: the %zu played samples once from the first sound on, %zu exact, the rest within one step\n",
-                argv[1], length, exact);
+    std::printf("%s: the %zu played samples once from the first sound on, %zu exact, the rest within one step"
+                "; %zu frames of silence between them\n",
+                argv[1], length, exact, gapFrames);
     return 0;
 }

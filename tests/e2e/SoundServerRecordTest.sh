@@ -105,7 +105,9 @@ record_and_compare() { # server way missing player...: missing, the frames the r
     else
         fail "$server $way: nothing saved"
     fi
-    "$WH_COMPARE_SAMPLES" "$heard" "$WORLD/played-$rate.raw" "$missing" || fail "$server $way: the real sink"
+    # On a loaded machine the forwarding may run dry now and then and the server plays silence
+    # there (two gaps at most); the sound itself must arrive whole and once.
+    "$WH_COMPARE_SAMPLES" "$heard" "$WORLD/played-$rate.raw" "$missing" 2 || fail "$server $way: the real sink"
     # The sink's stream ends before the next way of playing.
     sleep 2.5
 }
